@@ -1,0 +1,140 @@
+#include "AppLauncher.h"
+
+#include <memory>
+
+#include "CfgFile.h"
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "Log.h"
+#include "SysInfo.h"
+#include "ZvmLauncher.h"
+
+namespace {
+
+std::string findZvmLib(const CfgFile& cfgFile,
+                       const std::string& defaultRuntimePath,
+                       const StringList& zvmLibNames) {
+  const CfgFile::Properties& appOptions =
+      cfgFile.getProperties(SectionName::Application);
+  const CfgFile::Properties::const_iterator runtime =
+      appOptions.find(PropertyName::runtime);
+
+  std::string runtimePath;
+  if (runtime != appOptions.end()) {
+    runtimePath = CfgFile::asString(*runtime);
+  } else {
+    runtimePath = defaultRuntimePath;
+    LOG_TRACE("Property \"" << PropertyName::runtime.name()
+                            << "\" not found in \""
+                            << SectionName::Application.name()
+                            << "\" section of launcher config file."
+                            << " Using Zeal runtime from \"" << runtimePath
+                            << "\" directory");
+  }
+
+  for (const std::string& libName : zvmLibNames) {
+    const std::string candidate = FileUtils::combinePath(runtimePath, libName);
+    if (FileUtils::isFileExists(candidate)) {
+      return candidate;
+    }
+  }
+
+  QUERN_THROW("Failed to find ZVM in \"" << runtimePath << "\" directory.");
+}
+
+}  // namespace
+
+AppLauncher::AppLauncher() {
+  launcherPath = SysInfo::getProcessModulePath();
+  args = SysInfo::getCommandArgs(SysInfo::WithoutProgramName);
+}
+
+AppLauncher& AppLauncher::setDefaultRuntimePath(const std::string& v) {
+  defaultRuntimePath = v;
+  return *this;
+}
+
+AppLauncher& AppLauncher::setAppDir(const std::string& v) {
+  appDirPath = v;
+  return *this;
+}
+
+AppLauncher& AppLauncher::setLibEnvVariableName(const std::string& v) {
+  libEnvVariableName = v;
+  return *this;
+}
+
+AppLauncher& AppLauncher::setImageRoot(const std::string& v) {
+  imageRoot = v;
+  return *this;
+}
+
+AppLauncher& AppLauncher::addZvmLibName(const std::string& v) {
+  zvmLibNames.push_back(v);
+  return *this;
+}
+
+AppLauncher& AppLauncher::addCfgFileLookupDir(const std::string& v) {
+  cfgFileLookupDirs.push_back(v);
+  return *this;
+}
+
+std::string AppLauncher::getCfgFilePath() const {
+  const std::string cfgFileName =
+      FileUtils::stripExeSuffix(FileUtils::basename(launcherPath)) + ".cfg";
+
+  for (const std::string& dir : cfgFileLookupDirs) {
+    const std::string candidate = FileUtils::combinePath(dir, cfgFileName);
+    LOG_TRACE("Check [" << candidate << "] file exit");
+    if (FileUtils::isFileExists(candidate)) {
+      return candidate;
+    }
+  }
+
+  return FileUtils::combinePath(appDirPath, cfgFileName);
+}
+
+bool AppLauncher::libEnvVariableContainsAppDir() const {
+  StringList paths;
+  tstrings::split(paths,
+                  SysInfo::getEnvVariable(std::nothrow, libEnvVariableName, ""),
+                  std::string(1, FileUtils::pathSeparator));
+  for (const std::string& path : paths) {
+    if (path == appDirPath) {
+      return true;
+    }
+  }
+  return false;
+}
+
+Zvm* AppLauncher::createZvmLauncher() const {
+  const std::string cfgFilePath = getCfgFilePath();
+  LOG_TRACE("Launcher config file path: \"" << cfgFilePath << "\"");
+
+  CfgFile::Macros macros;
+  macros["$APPDIR"] = appDirPath;
+  macros["$BINDIR"] = FileUtils::dirname(launcherPath);
+  macros["$ROOTDIR"] = imageRoot;
+
+  CfgFile cfgFile = CfgFile::load(cfgFilePath).expandMacros(macros);
+
+  if (!args.empty()) {
+    cfgFile.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
+                             args);
+  }
+
+  std::unique_ptr<Zvm> zvm(new Zvm());
+
+  if (!libEnvVariableContainsAppDir()) {
+    zvm->addEnvVariable(
+        libEnvVariableName,
+        SysInfo::getEnvVariable(std::nothrow, libEnvVariableName, "") +
+            FileUtils::pathSeparator + appDirPath);
+  }
+
+  zvm->setLibPath(findZvmLib(cfgFile, defaultRuntimePath, zvmLibNames));
+  zvm->appendArgument(launcherPath);
+  zvm->initFromConfigFile(cfgFile);
+
+  return zvm.release();
+}

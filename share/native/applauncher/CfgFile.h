@@ -1,0 +1,101 @@
+// The launcher configuration: sections of multi-valued properties, read from
+// the application's ".cfg" file, macro-expanded and read by the launch
+// description.
+//
+// Sections and properties are named by typed identifiers, so a section can
+// never be used where a property is meant. Reading is total: a section the
+// file lacks reads as an empty table.
+
+#ifndef CFGFILE_H
+#define CFGFILE_H
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "tstrings.h"
+
+class CfgFile {
+ public:
+  // An identifier wraps a name with static storage that it does not own.
+  // Identity is the name's text, not the pointer.
+  template <class Tag>
+  class Id {
+   public:
+    constexpr explicit Id(const char* name) : str(name) {}
+
+    std::string name() const { return std::string(str); }
+
+    bool operator<(const Id& other) const {
+      return std::strcmp(str, other.str) < 0;
+    }
+    bool operator==(const Id& other) const {
+      return std::strcmp(str, other.str) == 0;
+    }
+
+   private:
+    const char* str;
+  };
+
+  class SectionNameTag {};
+  class PropertyNameTag {};
+
+  typedef std::map<Id<PropertyNameTag>, StringList> Properties;
+  typedef std::map<std::string, std::string> Macros;
+
+  // Reads a configuration file. Throws on a file that cannot be opened or
+  // read to its end, and on a section header without "]".
+  static CfgFile load(const std::string& path);
+
+  // The section's properties, or an empty table; never creates an entry.
+  const Properties& getProperties(const Id<SectionNameTag>& section) const;
+
+  // The property's list becomes a copy of `values`; creates the section and
+  // the property when absent.
+  CfgFile& setPropertyValue(const Id<SectionNameTag>& section,
+                            const Id<PropertyNameTag>& property,
+                            const StringList& values);
+
+  // A copy in which every value has every macro key replaced by its value,
+  // repeatedly, until a pass changes nothing. Throws, naming the section and
+  // the property, when a value does not settle: when it keeps growing beyond
+  // what the macro table can explain, or keeps changing for too many passes.
+  CfgFile expandMacros(const Macros& macros) const;
+
+  // The last value; the empty string for an empty list.
+  static std::string asString(Properties::const_reference property);
+
+  // All values joined with FileUtils::pathSeparator.
+  static std::string asPathList(Properties::const_reference property);
+
+ private:
+  typedef std::map<Id<SectionNameTag>, Properties> PropertyMap;
+
+  PropertyMap sections;
+  Properties emptyProperties;
+};
+
+namespace SectionName {
+extern const CfgFile::Id<CfgFile::SectionNameTag> Application;
+extern const CfgFile::Id<CfgFile::SectionNameTag> ZealOptions;
+extern const CfgFile::Id<CfgFile::SectionNameTag> PrewarmZealOptions;
+extern const CfgFile::Id<CfgFile::SectionNameTag>
+    PrewarmGenerateCacheZealOptions;
+extern const CfgFile::Id<CfgFile::SectionNameTag> ArgOptions;
+}  // namespace SectionName
+
+namespace PropertyName {
+extern const CfgFile::Id<CfgFile::PropertyNameTag> version;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> mainzar;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> mainmodule;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> mainclass;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> classpath;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> modulepath;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> runtime;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> splash;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> memory;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> arguments;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> zealOptions;
+}  // namespace PropertyName
+
+#endif  // CFGFILE_H

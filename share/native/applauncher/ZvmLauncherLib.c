@@ -1,0 +1,86 @@
+#include "ZvmLauncherLib.h"
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define ZVMLAUNCHER_LOG(...) zvmLauncherLog(__FILE__, __LINE__, __VA_ARGS__)
+
+static char* entryAt(char** array, int index) {
+  char* entry;
+  memcpy(&entry, (char*)array + sizeof(char*) * (size_t)index, sizeof entry);
+  return entry;
+}
+
+ZvmlLauncherData* zvmLauncherCreateZvmlLauncherData(
+    const ZvmlLauncherCallbacks* callbacks, void* handle, int32_t* size) {
+  if (!handle) {
+    return NULL;
+  }
+  ZvmlLauncherData* result = NULL;
+  const int dataSize = callbacks->getZvmlLauncherDataSize(handle);
+  if (dataSize > 0) {
+    void* buffer = malloc((uint32_t)dataSize);
+    if (!buffer) {
+      ZVMLAUNCHER_LOG("%s", strerror(errno));
+    } else {
+      result = (ZvmlLauncherData*)callbacks->initZvmlLauncherData(
+          handle, buffer, dataSize);
+      if (result) {
+        if (size) {
+          *size = dataSize;
+        }
+      } else {
+        free(buffer);
+      }
+    }
+  }
+  callbacks->closeHandle(handle);
+  return result;
+}
+
+int zvmLauncherStartZvm(ZvmlLauncherData* data, void* zliLaunch) {
+  if (!data || !zliLaunch) {
+    return -1;
+  }
+  ZVMLAUNCHER_LOG("zli lib: [%s]", data->libPath);
+  for (int i = 0; i < data->argc; i++) {
+    ZVMLAUNCHER_LOG("zli arg[%d]: [%s]", i, entryAt(data->argv, i));
+  }
+  if (data->envCount > 0) {
+    for (int i = 0; i < data->envCount; i++) {
+      ZVMLAUNCHER_LOG("env var[%d]: %s=[%s]", i, entryAt(data->envNames, i),
+                      entryAt(data->envValues, i));
+    }
+    for (int i = 0; i < data->envCount; i++) {
+      if (setenv(entryAt(data->envNames, i), entryAt(data->envValues, i), 1)) {
+        ZVMLAUNCHER_LOG("setenv(%d) failed", i);
+      }
+    }
+  }
+
+  static const char emptyText[] = "";
+  static const char programName[] = "zeal";
+  ZliLaunchFunc launch;
+  memcpy(&launch, &zliLaunch, sizeof launch);
+  return launch(data->argc, data->argv, 0, NULL, 0, NULL, emptyText, emptyText,
+                programName, programName, 0, 0, 0, 0);
+}
+
+void zvmLauncherLog(const char* fileName, int lineNum, const char* format,
+                    ...) {
+  const char* debug = getenv("QUERN_DEBUG");
+  if (!debug || strcmp(debug, "true") != 0) {
+    return;
+  }
+  const char* baseName = strrchr(fileName, '/');
+  baseName = baseName ? baseName + 1 : fileName;
+  fprintf(stderr, "%s:%d: ", baseName, lineNum);
+  va_list args;
+  va_start(args, format);
+  vfprintf(stderr, format, args);
+  va_end(args);
+  fputc('\n', stderr);
+}

@@ -1,0 +1,125 @@
+#include "app.h"
+
+#include <iostream>
+#include <memory>
+
+#include "ErrorHandling.h"
+#include "Log.h"
+#include "SysInfo.h"
+
+namespace {
+
+// The text of the error being reported; non-null only inside the handlers
+// of app::launch.
+const std::string* theLastErrorMsg = nullptr;
+
+class StandardLogAppender : public LogAppender {
+ public:
+  void append(const LogEvent& v) override {
+    std::cerr << "[" << v.logLevel << "] " << v.fileName << ":" << v.lineNum
+              << ": " << v.message << std::endl;
+  }
+};
+
+class LastErrorLogAppender : public LogAppender {
+ public:
+  void append(const LogEvent&) override {
+    std::cerr << (theLastErrorMsg ? *theLastErrorMsg : std::string())
+              << std::endl;
+  }
+};
+
+// Created before main and never destroyed: a pass still running on another
+// thread while the process exits must not reach destroyed appenders.
+NopLogAppender* const nopLogAppender = new NopLogAppender();
+StandardLogAppender* const standardLogAppender = new StandardLogAppender();
+LastErrorLogAppender* const lastErrorLogAppender = new LastErrorLogAppender();
+
+// Adds the extra appender once the work function has ended, so that the
+// report of its failure reaches both the chosen appender and the extra one.
+class SetLoggerAtEndOfScope {
+ public:
+  SetLoggerAtEndOfScope(std::unique_ptr<WithExtraLogAppender>& withLogAppender,
+                        LogAppender* lastErrorLogAppender)
+      : withLogAppender(withLogAppender),
+        lastErrorLogAppender(lastErrorLogAppender) {}
+
+  ~SetLoggerAtEndOfScope() {
+    try {
+      std::unique_ptr<WithExtraLogAppender> installed(
+          new WithExtraLogAppender(*lastErrorLogAppender));
+      withLogAppender = std::move(installed);
+    } catch (const std::runtime_error& e) {
+      reportError(SourceCodePos(__FILE__, "~SetLoggerAtEndOfScope", __LINE__),
+                  e);
+    } catch (...) {
+      reportUnknownError(
+          SourceCodePos(__FILE__, "~SetLoggerAtEndOfScope", __LINE__));
+    }
+  }
+
+ private:
+  std::unique_ptr<WithExtraLogAppender>& withLogAppender;
+  LogAppender* lastErrorLogAppender;
+};
+
+// Clears theLastErrorMsg first on every way out of app::launch.
+struct ResetLastErrorMsg {
+  ~ResetLastErrorMsg() { theLastErrorMsg = nullptr; }
+};
+
+}  // namespace
+
+namespace app {
+
+bool isWithLogging() {
+  return SysInfo::getEnvVariable(std::nothrow, "QUERN_DEBUG", "") == "true";
+}
+
+int launch(const std::nothrow_t&, LauncherFunc func,
+           LogAppender* lastErrorLogAppender) {
+  if (isWithLogging()) {
+    Logger::defaultLogger().setAppender(standardLogAppender);
+  } else {
+    Logger::defaultLogger().setAppender(nopLogAppender);
+  }
+
+  // Destroyed in reverse order: the message pointer is cleared, the message
+  // released, the extra appender removed, and only then the tracer's exit
+  // event is logged.
+  const Logger::ScopeTracer tracer(Logger::defaultLogger(), Logger::TRACE,
+                                   __FILE__, __LINE__, "launch", "launch");
+  std::unique_ptr<WithExtraLogAppender> withLogAppender;
+  std::string errorMsg;
+  const ResetLastErrorMsg resetLastErrorMsg;
+  if (!lastErrorLogAppender) {
+    lastErrorLogAppender = ::lastErrorLogAppender;
+  }
+
+  try {
+    SetLoggerAtEndOfScope setLogger(withLogAppender, lastErrorLogAppender);
+    func();
+    return 0;
+  } catch (const QuernErrorBase& e) {
+    errorMsg = (tstrings::any() << e.rawMessage()).str();
+    theLastErrorMsg = &errorMsg;
+    try {
+      throw;
+    } catch (const std::runtime_error& re) {
+      reportError(SourceCodePos(__FILE__, "launch", __LINE__), re);
+    } catch (...) {
+      reportUnknownError(SourceCodePos(__FILE__, "launch", __LINE__));
+    }
+  } catch (const std::runtime_error& e) {
+    errorMsg = lastCRTError();
+    theLastErrorMsg = &errorMsg;
+    reportError(SourceCodePos(__FILE__, "launch", __LINE__), e);
+  } catch (...) {
+    errorMsg = "Unknown error";
+    theLastErrorMsg = &errorMsg;
+    reportUnknownError(SourceCodePos(__FILE__, "launch", __LINE__));
+  }
+  return 1;
+}
+
+}  // namespace app

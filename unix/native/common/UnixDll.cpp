@@ -1,0 +1,48 @@
+#include <dlfcn.h>
+
+#include "Dll.h"
+
+namespace {
+
+std::string loaderError() {
+  const char* text = dlerror();
+  return text ? text : "";
+}
+
+Dll::Handle loadLibrary(const std::string& path) {
+  const Dll::Handle h = dlopen(path.c_str(), RTLD_LAZY);
+  if (!h) {
+    QUERN_THROW("dlopen(" << path << ") failed. Error: " << loaderError());
+  }
+  return h;
+}
+
+}  // namespace
+
+Dll::Dll(const tstrings::any& libPath)
+    : path(libPath.str()), libHandle(loadLibrary(path)) {}
+
+Dll::Dll(const Dll& other) : path(other.path), libHandle(loadLibrary(path)) {}
+
+Dll::~Dll() {
+  const Handle h = libHandle;
+  libHandle = nullptr;
+  freeLibrary(h);
+}
+
+void* Dll::getFunction(const std::string& name, bool throwIfNotFound) const {
+  // Clear any stale loader error so that the text reported is this lookup's.
+  dlerror();
+  void* const addr = dlsym(libHandle, name.c_str());
+  if (!addr && throwIfNotFound) {
+    QUERN_THROW("dlsym(" << path << ", " << name
+                         << ") failed. Error: " << loaderError());
+  }
+  return addr;
+}
+
+void Dll::freeLibrary(Handle h) {
+  if (h) {
+    dlclose(h);
+  }
+}

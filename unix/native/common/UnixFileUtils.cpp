@@ -1,0 +1,45 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+
+namespace FileUtils {
+
+namespace {
+
+std::string currentDirectory() {
+  // A fixed buffer: a current directory of 1024 bytes or more fails.
+  std::vector<char> buffer(1024, 0);
+  if (!getcwd(buffer.data(), buffer.size())) {
+    QUERN_THROW_AT("toAbsolutePath",
+                   "getcwd() failed. Error: " << lastCRTError());
+  }
+  if (buffer[0] == 0) {
+    QUERN_THROW_AT("toAbsolutePath", "getcwd() returned empty string");
+  }
+  return buffer.data();
+}
+
+}  // namespace
+
+bool isFileExists(const std::string& path) {
+  struct stat buf;
+  return stat(path.c_str(), &buf) == 0;
+}
+
+std::string toAbsolutePath(const std::string& path) {
+  if (path.empty()) {
+    return currentDirectory();
+  }
+  if (isDirSeparator(path[0])) {
+    return path;
+  }
+  return combinePath(currentDirectory(), path);
+}
+
+std::string stripExeSuffix(const std::string& path) { return path; }
+
+}  // namespace FileUtils
