@@ -14,6 +14,11 @@
  *                              again on a new thread, wait for it, and
  *                              report what it returned; as the real runtime
  *                              does on macOS
+ *   ZLI_STANDIN_BEFORE_REENTER_UNLINK=<A:B:...>
+ *                              with ZLI_STANDIN_REENTER=1, remove these files
+ *                              before main is called again, so that a test
+ *                              can show that the second pass reads none of
+ *                              them
  *
  * A report reads, one item a line:
  *
@@ -179,6 +184,27 @@ static void* callMain(void* arg) {
   return NULL;
 }
 
+static void unlinkBeforeReentry(void) {
+  const char* paths = getenv("ZLI_STANDIN_BEFORE_REENTER_UNLINK");
+  if (!paths) {
+    return;
+  }
+  const char* start = paths;
+  for (;;) {
+    const char* end = strchr(start, ':');
+    const size_t length = end ? (size_t)(end - start) : strlen(start);
+    char* path = strndup(start, length);
+    if (path && *path) {
+      unlink(path);
+    }
+    free(path);
+    if (!end) {
+      break;
+    }
+    start = end + 1;
+  }
+}
+
 static atomic_int calls;
 
 __attribute__((visibility("default"))) int ZLI_Launch(
@@ -224,6 +250,7 @@ __attribute__((visibility("default"))) int ZLI_Launch(
 
   const char* reenter = getenv("ZLI_STANDIN_REENTER");
   if (call == 1 && reenter && strcmp(reenter, "1") == 0) {
+    unlinkBeforeReentry();
     MainCall mainCall = {argc, argv, 0};
     pthread_t thread;
     if (pthread_create(&thread, NULL, callMain, &mainCall) != 0) {
