@@ -420,7 +420,7 @@ Bundle::Bundle(const std::string& name, const std::string& cfgText)
 Bundle::Bundle(const std::string& name, const std::string& cfgText,
                const std::string& subdir)
     : appName(name) {
-  make(cfgText, tempDir / subdir);
+  make(cfgText, subdir.empty() ? tempDir.path() : tempDir / subdir);
 }
 
 void Bundle::make(const std::string& cfgText, const std::string& outDir) {
@@ -442,12 +442,17 @@ void Bundle::make(const std::string& cfgText, const std::string& outDir) {
                   outDir};
   options.env = {"PATH=/usr/bin:/bin"};
   const RunResult made = run("/bin/bash", options);
-  rootPath = outDir + "/" + appName + ".app";
-  if (made.exitCode != 0 || made.out != rootPath + "\n") {
+  // The helper prints the bundle's path with the output directory resolved.
+  const std::string suffix = "/" + appName + ".app\n";
+  if (made.exitCode != 0 || made.out.size() <= suffix.size() ||
+      made.out[0] != '/' ||
+      made.out.compare(made.out.size() - suffix.size(), suffix.size(),
+                       suffix) != 0) {
     std::ostringstream message;
-    message << "tools/make-bundle failed for " << rootPath << made;
+    message << "tools/make-bundle failed for " << outDir << made;
     throw std::runtime_error(message.str());
   }
+  rootPath = made.out.substr(0, made.out.size() - 1);
 }
 
 std::string Bundle::binDir() const { return rootPath + "/Contents/MacOS"; }

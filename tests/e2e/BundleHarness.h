@@ -129,7 +129,8 @@ class Bundle {
  public:
   explicit Bundle(const std::string& name = "App",
                   const std::string& cfgText = std::string());
-  // The same, placed in temp()/subdir instead of temp() itself.
+  // The same, placed in temp()/subdir instead of temp() itself (an empty
+  // subdir means temp()). The subdir is created if missing.
   Bundle(const std::string& name, const std::string& cfgText,
          const std::string& subdir);
 
