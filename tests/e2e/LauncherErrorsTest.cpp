@@ -3,7 +3,6 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <functional>
 #include <optional>
@@ -16,11 +15,13 @@ namespace {
 using e2e::Bundle;
 using e2e::RunResult;
 
-// A real shared library that has no ZLI_Launch: the C library this test
-// runs with.
+// A real shared library that has no ZLI_Launch: the system's maths library
+// (not the C library, which must not be loaded twice into one process).
 std::string libraryWithoutEntryPoint() {
+  void* const handle = dlopen("libm.so.6", RTLD_LAZY);
+  void* const function = handle ? dlsym(handle, "cos") : nullptr;
   Dl_info info;
-  if (!dladdr(reinterpret_cast<void*>(&fclose), &info) || !info.dli_fname) {
+  if (!function || !dladdr(function, &info) || !info.dli_fname) {
     return std::string();
   }
   return info.dli_fname;
