@@ -13,3 +13,23 @@ target_link_options(applauncher PRIVATE
   -Wl,--dynamic-list=${QUERN_EXPORTS_LIST})
 set_property(TARGET applauncher APPEND PROPERTY LINK_DEPENDS
   ${QUERN_EXPORTS_LIST})
+
+# Start-up. Loading and relocating the shared C++ standard library would
+# cost the launcher several times its own work at every start: it is linked
+# in, and only what the launcher uses of it is kept. Shared libraries that
+# the launcher does not use (compiler drivers add some) are not recorded,
+# and relative relocations are packed where the linker and the C library
+# support it (elsewhere the linker leaves them as they are). Sanitizer
+# builds keep the shared library, which their runtimes expect.
+if(QUERN_SANITIZER STREQUAL "")
+  target_link_options(applauncher PRIVATE
+    -static-libstdc++ -static-libgcc -Wl,--gc-sections -Wl,--as-needed)
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_LINK_OPTIONS -Wl,-z,pack-relative-relocs)
+  check_cxx_source_compiles("int main() { return 0; }"
+    QUERN_LINKER_PACKS_RELATIVE_RELOCS)
+  unset(CMAKE_REQUIRED_LINK_OPTIONS)
+  if(QUERN_LINKER_PACKS_RELATIVE_RELOCS)
+    target_link_options(applauncher PRIVATE -Wl,-z,pack-relative-relocs)
+  endif()
+endif()

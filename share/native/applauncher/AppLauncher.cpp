@@ -1,6 +1,7 @@
 #include "AppLauncher.h"
 
 #include <memory>
+#include <utility>
 
 #include "CfgFile.h"
 #include "ErrorHandling.h"
@@ -134,7 +135,8 @@ Zvm* AppLauncher::createZvmLauncher() const {
 
   zvm->setLibPath(findZvmLib(cfgFile, defaultRuntimePath, zvmLibNames));
   zvm->appendArgument(launcherPath);
-  zvm->initFromConfigFile(cfgFile);
+  // The configuration is not used again: its long lists move to the Zvm.
+  zvm->initFromConfigFile(std::move(cfgFile));
 
   return zvm.release();
 }

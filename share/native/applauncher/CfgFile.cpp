@@ -52,8 +52,14 @@ const PropertyId* const knownProperties[] = {
 
 template <class Id, size_t N>
 const Id* findKnown(const Id* const (&known)[N], const std::string& name) {
+  // Compared as identifiers, without making a string of each known name. A
+  // name with a zero byte in it matches none of them.
+  if (name.find('\0') != std::string::npos) {
+    return nullptr;
+  }
+  const Id candidate(name.c_str());
   for (const Id* id : known) {
-    if (name == id->name()) {
+    if (*id == candidate) {
       return id;
     }
   }
@@ -221,11 +227,47 @@ CfgFile& CfgFile::setPropertyValue(const Id<SectionNameTag>& section,
   return *this;
 }
 
-CfgFile CfgFile::expandMacros(const Macros& macros) const {
+StringList CfgFile::takeValues(const Id<SectionNameTag>& section,
+                               const Id<PropertyNameTag>& property) {
+  StringList values;
+  const PropertyMap::iterator it = sections.find(section);
+  if (it != sections.end()) {
+    const Properties::iterator entry = it->second.find(property);
+    if (entry != it->second.end()) {
+      values.swap(entry->second);
+    }
+  }
+  return values;
+}
+
+CfgFile CfgFile::expandMacros(const Macros& macros) const& {
   CfgFile copy(*this);
-  for (auto& section : copy.sections) {
+  copy.expandMacrosInPlace(macros);
+  return copy;
+}
+
+CfgFile CfgFile::expandMacros(const Macros& macros) && {
+  expandMacrosInPlace(macros);
+  return std::move(*this);
+}
+
+void CfgFile::expandMacrosInPlace(const Macros& macros) {
+  for (auto& section : sections) {
     for (auto& property : section.second) {
       for (std::string& value : property.second) {
+        // A value holding no key is already settled: the passes below would
+        // end at once with it unchanged.
+        bool holdsKey = false;
+        for (const auto& macro : macros) {
+          if (!macro.first.empty() &&
+              value.find(macro.first) != std::string::npos) {
+            holdsKey = true;
+            break;
+          }
+        }
+        if (!holdsKey) {
+          continue;
+        }
         const ExpansionLimits limits = expansionLimits(macros, value.size());
         for (unsigned pass = 0;; ++pass) {
           std::string candidate = value;
@@ -248,7 +290,6 @@ CfgFile CfgFile::expandMacros(const Macros& macros) const {
       }
     }
   }
-  return copy;
 }
 
 std::string CfgFile::asString(Properties::const_reference property) {

@@ -56,11 +56,20 @@ class CfgFile {
                             const Id<PropertyNameTag>& property,
                             const StringList& values);
 
+  // Moves the property's values out and returns them, leaving the property
+  // with an empty list; an absent section or property gives an empty list
+  // and creates nothing.
+  StringList takeValues(const Id<SectionNameTag>& section,
+                        const Id<PropertyNameTag>& property);
+
   // A copy in which every value has every macro key replaced by its value,
   // repeatedly, until a pass changes nothing. Throws, naming the section and
   // the property, when a value does not settle: when it keeps growing beyond
   // what the macro table can explain, or keeps changing for too many passes.
-  CfgFile expandMacros(const Macros& macros) const;
+  CfgFile expandMacros(const Macros& macros) const&;
+  // The same for a configuration about to be discarded: its values are
+  // expanded where they are, without a copy.
+  CfgFile expandMacros(const Macros& macros) &&;
 
   // The last value; the empty string for an empty list.
   static std::string asString(Properties::const_reference property);
@@ -70,6 +79,8 @@ class CfgFile {
 
  private:
   typedef std::map<Id<SectionNameTag>, Properties> PropertyMap;
+
+  void expandMacrosInPlace(const Macros& macros);
 
   PropertyMap sections;
   Properties emptyProperties;

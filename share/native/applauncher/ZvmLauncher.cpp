@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "CfgFile.h"
@@ -17,13 +18,42 @@ namespace {
 static_assert(sizeof(ZvmlLauncherData) == 40, "launch-data header layout");
 static_assert(sizeof(char*) == 8, "launch-data pointers are 8 bytes");
 
-// The launch data behind a handle: a copy of the Zvm's four fields.
+// The launch data behind a handle: the Zvm's four fields, either a copy of
+// its own or, for a handle made inside Zvm::launch, the Zvm's fields read
+// in place (the Zvm outlives the handle and is not changed once filled).
 class ZliLaunchData {
+ private:
+  const std::string ownLibPath;
+  const StringList ownArgs;
+  const StringList ownEnvNames;
+  const StringList ownEnvValues;
+
  public:
-  std::string libPath;
-  StringList args;
-  StringList envNames;
-  StringList envValues;
+  enum InPlace { inPlace };
+
+  explicit ZliLaunchData(const Zvm& zvm)
+      : ownLibPath(zvm.getLibPath()),
+        ownArgs(zvm.getArgs()),
+        ownEnvNames(zvm.getEnvNames()),
+        ownEnvValues(zvm.getEnvValues()),
+        libPath(ownLibPath),
+        args(ownArgs),
+        envNames(ownEnvNames),
+        envValues(ownEnvValues) {}
+
+  ZliLaunchData(const Zvm& zvm, InPlace)
+      : libPath(zvm.getLibPath()),
+        args(zvm.getArgs()),
+        envNames(zvm.getEnvNames()),
+        envValues(zvm.getEnvValues()) {}
+
+  ZliLaunchData(const ZliLaunchData&) = delete;
+  ZliLaunchData& operator=(const ZliLaunchData&) = delete;
+
+  const std::string& libPath;
+  const StringList& args;
+  const StringList& envNames;
+  const StringList& envValues;
 
   // With a null block, returns the block's size; otherwise writes the whole
   // block at `block` and returns the same size. Measuring and writing are the
@@ -165,10 +195,18 @@ struct FreeBlock {
   void operator()(ZvmlLauncherData* block) const { std::free(block); }
 };
 
-void appendProperty(const CfgFile& cfg,
+// Appends every value of the property; moves them out of `consumable`, the
+// same configuration as `cfg`, when that is given.
+void appendProperty(const CfgFile& cfg, CfgFile* consumable,
                     const CfgFile::Id<CfgFile::SectionNameTag>& section,
                     const CfgFile::Id<CfgFile::PropertyNameTag>& property,
                     StringList& args) {
+  if (consumable) {
+    StringList values = consumable->takeValues(section, property);
+    args.insert(args.end(), std::make_move_iterator(values.begin()),
+                std::make_move_iterator(values.end()));
+    return;
+  }
   const CfgFile::Properties& props = cfg.getProperties(section);
   const CfgFile::Properties::const_iterator it = props.find(property);
   if (it != props.end()) {
@@ -204,7 +242,13 @@ Zvm& Zvm::addEnvVariable(const std::string& name, const std::string& value) {
   return *this;
 }
 
-Zvm& Zvm::initFromConfigFile(const CfgFile& cfg) {
+namespace {
+
+// The arguments of Zvm::initFromConfigFile, appended to `args`; the lists of
+// runtime options and application arguments are moved out of `consumable`,
+// the same configuration as `cfg`, when that is given.
+void initFromConfigFile(const CfgFile& cfg, CfgFile* consumable,
+                        StringList& args) {
   const CfgFile::Properties& app = cfg.getProperties(SectionName::Application);
   CfgFile::Properties::const_iterator it;
 
@@ -233,8 +277,8 @@ Zvm& Zvm::initFromConfigFile(const CfgFile& cfg) {
     }
   }
 
-  appendProperty(cfg, SectionName::ZealOptions, PropertyName::zealOptions,
-                 args);
+  appendProperty(cfg, consumable, SectionName::ZealOptions,
+                 PropertyName::zealOptions, args);
 
   args.push_back("-Dquern.app-path=" + SysInfo::getProcessModulePath());
 
@@ -255,22 +299,31 @@ Zvm& Zvm::initFromConfigFile(const CfgFile& cfg) {
     args.push_back(CfgFile::asString(*it));
   }
 
-  appendProperty(cfg, SectionName::ArgOptions, PropertyName::arguments, args);
+  appendProperty(cfg, consumable, SectionName::ArgOptions,
+                 PropertyName::arguments, args);
+}
+
+}  // namespace
+
+Zvm& Zvm::initFromConfigFile(const CfgFile& cfg) {
+  ::initFromConfigFile(cfg, nullptr, args);
   return *this;
 }
 
-void* Zvm::exportLauncher() const {
-  ZliLaunchData* data = new ZliLaunchData();
-  data->libPath = libPath;
-  data->args = args;
-  data->envNames = envNames;
-  data->envValues = envValues;
-  return data;
+Zvm& Zvm::initFromConfigFile(CfgFile&& cfg) {
+  ::initFromConfigFile(cfg, &cfg, args);
+  return *this;
 }
 
+void* Zvm::exportLauncher() const { return new ZliLaunchData(*this); }
+
 void Zvm::launch() {
+  // The handle reads this description in place rather than copying it:
+  // the block is the same, and a long description is not held twice more.
   const std::unique_ptr<ZvmlLauncherData, FreeBlock> block(
-      zvmLauncherCreateZvmlLauncherData(&callbacks, exportLauncher(), nullptr));
+      zvmLauncherCreateZvmlLauncherData(
+          &callbacks, new ZliLaunchData(*this, ZliLaunchData::inPlace),
+          nullptr));
   if (!block) {
     QUERN_THROW("Failed to create ZVM launch data");
   }

@@ -32,6 +32,9 @@ class Zvm {
   // runtime options, "-Dquern.app-path=", main module, main class, main
   // archive and application arguments, in that order.
   Zvm& initFromConfigFile(const CfgFile& cfg);
+  // The same for a configuration about to be discarded: the lists of runtime
+  // options and application arguments are moved out of it, not copied.
+  Zvm& initFromConfigFile(CfgFile&& cfg);
 
   // A new handle holding a copy of the description, for
   // zvmLauncherCreateZvmlLauncherData.

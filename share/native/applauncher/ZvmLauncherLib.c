@@ -8,6 +8,12 @@
 
 #define ZVMLAUNCHER_LOG(...) zvmLauncherLog(__FILE__, __LINE__, __VA_ARGS__)
 
+/* Whether zvmLauncherLog prints. */
+static int isDebugLogging(void) {
+  const char* debug = getenv("QUERN_DEBUG");
+  return debug && strcmp(debug, "true") == 0;
+}
+
 static char* entryAt(char** array, int index) {
   char* entry;
   memcpy(&entry, (char*)array + sizeof(char*) * (size_t)index, sizeof entry);
@@ -45,12 +51,14 @@ int zvmLauncherStartZvm(ZvmlLauncherData* data, void* zliLaunch) {
   if (!data || !zliLaunch) {
     return -1;
   }
+  /* Asked once, not once for each of what may be many thousands of lines. */
+  const int debug = isDebugLogging();
   ZVMLAUNCHER_LOG("zli lib: [%s]", data->libPath);
-  for (int i = 0; i < data->argc; i++) {
+  for (int i = 0; debug && i < data->argc; i++) {
     ZVMLAUNCHER_LOG("zli arg[%d]: [%s]", i, entryAt(data->argv, i));
   }
   if (data->envCount > 0) {
-    for (int i = 0; i < data->envCount; i++) {
+    for (int i = 0; debug && i < data->envCount; i++) {
       ZVMLAUNCHER_LOG("env var[%d]: %s=[%s]", i, entryAt(data->envNames, i),
                       entryAt(data->envValues, i));
     }
@@ -71,8 +79,7 @@ int zvmLauncherStartZvm(ZvmlLauncherData* data, void* zliLaunch) {
 
 void zvmLauncherLog(const char* fileName, int lineNum, const char* format,
                     ...) {
-  const char* debug = getenv("QUERN_DEBUG");
-  if (!debug || strcmp(debug, "true") != 0) {
+  if (!isDebugLogging()) {
     return;
   }
   const char* baseName = strrchr(fileName, '/');

@@ -101,13 +101,13 @@ Logger::ScopeTracer::ScopeTracer(Logger& logger, LogLevel level,
       func(funcName),
       scope(scopeName),
       needLog(logger.isLoggable(level)) {
-  if (needLog) {
+  if (needLog && !log.discardsEvents()) {
     log.log(level, file.c_str(), line, func.c_str(), "Entering " + scope);
   }
 }
 
 Logger::ScopeTracer::~ScopeTracer() {
-  if (needLog) {
+  if (needLog && !log.discardsEvents()) {
     log.log(level, file.c_str(), 0, func.c_str(),
             (tstrings::any() << "Exiting " << scope << " (entered at "
                              << baseName(file) << ":" << line << ")")

@@ -38,6 +38,10 @@ class LogAppender {
  public:
   virtual ~LogAppender() {}
   virtual void append(const LogEvent& v) = 0;
+
+  // True for an appender that drops every event unread; callers may then
+  // skip composing the events they would log.
+  virtual bool discardsEvents() const { return false; }
 };
 
 // Writes "[<file>:<line> (<function>)]" and, on a second line, a tab and
@@ -54,6 +58,7 @@ class StreamLogAppender : public LogAppender {
 class NopLogAppender : public LogAppender {
  public:
   void append(const LogEvent&) override {}
+  bool discardsEvents() const override { return true; }
 };
 
 // Forwards each event to the first appender, then the second; either may be
@@ -78,6 +83,13 @@ class Logger {
   static Logger& defaultLogger();
 
   bool isLoggable(LogLevel level) const;
+
+  // Whether an event logged now would reach no output: no appender, or one
+  // that drops every event. The launcher's trace messages are composed only
+  // when it is false.
+  bool discardsEvents() const {
+    return !appender || appender->discardsEvents();
+  }
 
   // Emits the event to the current appender; does not consult the threshold.
   // `file` may hold directories: only its base name is kept.
@@ -139,7 +151,8 @@ class WithExtraLogAppender {
 
 #define QUERN_LOG(lvl, msg)                                              \
   do {                                                                   \
-    if (Logger::defaultLogger().isLoggable(lvl)) {                       \
+    if (Logger::defaultLogger().isLoggable(lvl) &&                       \
+        !Logger::defaultLogger().discardsEvents()) {                     \
       Logger::defaultLogger().log(lvl, __FILE__, __LINE__, __FUNCTION__, \
                                   (tstrings::any() << msg).str());       \
     }                                                                    \

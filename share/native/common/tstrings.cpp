@@ -68,8 +68,16 @@ std::string replace(const std::string& s, const std::string& search,
   }
   // Build the result in one pass: copy the text between occurrences and the
   // replacement for each occurrence. Erasing and inserting in place would be
-  // quadratic in the number of occurrences.
+  // quadratic in the number of occurrences. Counting them first sizes the
+  // result once, so that it is neither copied as it grows nor left with
+  // spare room.
+  std::string::size_type count = 0;
+  for (std::string::size_type at = pos; at != std::string::npos;
+       at = s.find(search, at + search.size())) {
+    ++count;
+  }
   std::string result;
+  result.reserve(s.size() - count * search.size() + count * replacement.size());
   std::string::size_type start = 0;
   do {
     result.append(s, start, pos - start);

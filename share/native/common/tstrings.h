@@ -42,12 +42,19 @@ void split(StringList& out, const std::string& s, const std::string& delimiter,
 std::string replace(const std::string& s, const std::string& search,
                     const std::string& replacement);
 
+// `It` is a forward iterator: the pieces are measured first, so that the
+// result is allocated once.
 template <class It>
 std::string join(It first, It last, const std::string& delimiter) {
   std::string result;
   if (first == last) {
     return result;
   }
+  std::string::size_type length = 0;
+  for (It it = first; it != last; ++it) {
+    length += it->size() + delimiter.size();
+  }
+  result.reserve(length - delimiter.size());
   result = *first;
   for (++first; first != last; ++first) {
     result += delimiter;
