@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Start-up of the launcher on a typical bundle against the floor program,
-# which only opens the same runtime library, finds ZLI_Launch and calls it.
-# Both sides use the stand-in runtime in its quiet mode, in which ZLI_Launch
-# returns at once: the whole process is then the start-up up to the moment
-# the runtime is entered, plus the same short exit on both sides.
+# Start-up of the launcher on the sample bundle (sample/, as
+# tools/run-sample assembles it) against the floor program, which only opens
+# the same runtime library, finds ZLI_Launch and calls it. Both sides use
+# the stand-in runtime in its quiet mode, in which ZLI_Launch returns at
+# once: the whole process is then the start-up up to the moment the runtime
+# is entered, plus the same short exit on both sides.
 #
 #   bench/startup.sh <build dir> <launcher> <work dir> [runs]
 set -euo pipefail
@@ -15,10 +16,15 @@ launcher=$2
 work=$3
 runs=${4:-300}
 
-mkdir -p "$work"
-bundle=$(make_bench_bundle "$work" Sample "$launcher" \
-  "$build/standin-runtime/libzli.dylib" "$QUERN_SOURCE_DIR/bench/startup.cfg")
-app=$bundle/Contents/MacOS/Sample
+mkdir -p "$work/home"
+bundle=$("$QUERN_SOURCE_DIR/tools/make-bundle" --launcher "$launcher" \
+  --name Hello --cfg "$QUERN_SOURCE_DIR/sample/Hello.cfg" \
+  --runtime-lib "$build/standin-runtime/libzli.dylib" \
+  --app-dir "$QUERN_SOURCE_DIR/sample/app" --package com.example.hello \
+  --force --out "$work")
+app=$bundle/Contents/MacOS/Hello
+# An empty home directory: no per-user configuration replaces the bundle's.
+export HOME=$work/home
 lib=$bundle/Contents/runtime/Contents/Home/lib/libzli.dylib
 floor=$build/bench/launch_floor
 
@@ -34,7 +40,7 @@ fi
 export ZLI_STANDIN_QUIET=1
 unset ZLI_STANDIN_RECORD DYLD_LIBRARY_PATH QUERN_DEBUG
 
-echo "== start-up: the launcher on a typical bundle against the floor"
+echo "== start-up: the launcher on the sample bundle against the floor"
 echo "wall time of the whole process, $runs runs each, interleaved (launcher, floor, launcher, ...):"
 timing=$("$build/bench/launch_timer" "$runs" 20 -- "$app" -- "$floor" "$lib")
 launcher_line=$(sed -n 1p <<<"$timing")
