@@ -201,6 +201,14 @@ CfgFile CfgFile::load(const std::string& path) {
       continue;
     }
     splitProperty(line, key, value);
+    // The runtime is handed C strings: a value with a zero byte in it would
+    // reach it cut short, as a different argument.
+    if (value.find('\0') != std::string::npos &&
+        !(sectionName == UnknownSection) && findKnown(knownProperties, key)) {
+      QUERN_THROW("Error parsing [" << path << "] file at " << lineno
+                                    << ": NUL character in the value of \""
+                                    << key << "\"");
+    }
     addProperty(key, value);
   }
   if (!input.eof()) {

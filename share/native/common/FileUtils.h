@@ -32,8 +32,8 @@ std::string combinePath(const std::string& base, const std::string& tail);
 
 std::string removeTrailingSlash(const std::string& path);
 
-// stat() succeeds: true for files and directories, false for dangling links;
-// never throws.
+// stat() succeeds: true for files and directories, false for dangling links
+// and for a path that holds a zero byte; never throws.
 bool isFileExists(const std::string& path);
 
 // An absolute path is returned unchanged, a relative one joined to the

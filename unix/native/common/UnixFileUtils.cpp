@@ -26,6 +26,11 @@ std::string currentDirectory() {
 }  // namespace
 
 bool isFileExists(const std::string& path) {
+  // No file name holds a zero byte; the system would only see the part in
+  // front of it, which names something else.
+  if (path.find('\0') != std::string::npos) {
+    return false;
+  }
   struct stat buf;
   return stat(path.c_str(), &buf) == 0;
 }
