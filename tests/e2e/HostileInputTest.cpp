@@ -191,6 +191,55 @@ TEST(HostileInput, ConfigurationContentLaunchesExactlyOrFailsWithOneLine) {
   runCases(cases);
 }
 
+// A named pipe would keep the launcher waiting for a writer, and a device
+// like /dev/zero would be read until memory runs out: both are refused
+// before they are opened.
+TEST(HostileInput, FilesThatCouldNeverEndAreRefused) {
+  const auto replaceByPipe = [](const std::string& path) {
+    e2e::removePath(path);
+    ASSERT_EQ(0, mkfifo(path.c_str(), 0644)) << path;
+  };
+  const auto replaceByEndlessDevice = [](const std::string& path) {
+    e2e::removePath(path);
+    fs::create_symlink("/dev/zero", path);
+  };
+  const std::vector<Case> cases = {
+      {"configuration that is a named pipe",
+       [&](const Bundle& b) { replaceByPipe(b.cfgPath()); },
+       [](const Bundle& b) {
+         return failureOf("Error opening \"" + b.cfgPath() +
+                          "\" file: Not a regular file");
+       }},
+      {"configuration linked to /dev/zero",
+       [&](const Bundle& b) { replaceByEndlessDevice(b.cfgPath()); },
+       [](const Bundle& b) {
+         return failureOf("Error opening \"" + b.cfgPath() +
+                          "\" file: Not a regular file");
+       }},
+      {".package that is a named pipe",
+       [&](const Bundle& b) { replaceByPipe(b.appDir() + "/.package"); },
+       [](const Bundle& b) {
+         return failureOf("Error opening \"" + b.appDir() +
+                          "/.package\" file: Not a regular file");
+       }},
+      {".package linked to /dev/zero",
+       [&](const Bundle& b) {
+         replaceByEndlessDevice(b.appDir() + "/.package");
+       },
+       [](const Bundle& b) {
+         return failureOf("Error opening \"" + b.appDir() +
+                          "/.package\" file: Not a regular file");
+       }},
+      {"runtime library that is a named pipe",
+       [&](const Bundle& b) { replaceByPipe(b.runtimeLib()); },
+       [](const Bundle& b) {
+         return failureOf("dlopen(" + b.runtimeLib() + ") failed. Error: " +
+                          b.runtimeLib() + ": not a regular file");
+       }},
+  };
+  runCases(cases);
+}
+
 // A line of 100 MB: once as a comment between the lines that matter, once
 // as the value of an application argument, which must then reach the
 // runtime whole. Each takes a few seconds; the generous time-out only keeps

@@ -168,6 +168,10 @@ ExpansionLimits expansionLimits(const CfgFile::Macros& macros,
 }  // namespace
 
 CfgFile CfgFile::load(const std::string& path) {
+  // Opening a named pipe could wait for ever, and a device may never end.
+  if (FileUtils::isSpecialFile(path)) {
+    QUERN_THROW("Error opening \"" << path << "\" file: Not a regular file");
+  }
   std::ifstream input(path.c_str());
   if (!input.good()) {
     QUERN_THROW("Error opening \"" << path << "\" file: " << lastCRTError());

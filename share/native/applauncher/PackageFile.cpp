@@ -14,6 +14,11 @@ PackageFile PackageFile::loadFromAppDir(const std::string& appDirPath) {
 
   LOG_TRACE("Read \"" << path << "\" package file");
 
+  // Opening a named pipe could wait for ever, and a device may never end.
+  if (FileUtils::isSpecialFile(path)) {
+    QUERN_THROW("Error opening \"" << path << "\" file: Not a regular file");
+  }
+
   std::ifstream input(path.c_str());
   if (!input.good()) {
     QUERN_THROW("Error opening \"" << path << "\" file: " << lastCRTError());

@@ -36,6 +36,12 @@ std::string removeTrailingSlash(const std::string& path);
 // and for a path that holds a zero byte; never throws.
 bool isFileExists(const std::string& path);
 
+// True when the path names something that is neither a regular file nor a
+// directory: a named pipe, a device or a socket, which a reader may wait on
+// for ever or read without end. False for anything else, nothing included;
+// never throws.
+bool isSpecialFile(const std::string& path);
+
 // An absolute path is returned unchanged, a relative one joined to the
 // current directory, an empty one gives the current directory. Throws when
 // the current directory cannot be read.

@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 
 #include "Dll.h"
+#include "FileUtils.h"
 
 namespace {
 
@@ -10,6 +11,11 @@ std::string loaderError() {
 }
 
 Dll::Handle loadLibrary(const std::string& path) {
+  // The loader would wait for ever on a named pipe.
+  if (FileUtils::isSpecialFile(path)) {
+    QUERN_THROW("dlopen(" << path << ") failed. Error: " << path
+                          << ": not a regular file");
+  }
   const Dll::Handle h = dlopen(path.c_str(), RTLD_LAZY);
   if (!h) {
     QUERN_THROW("dlopen(" << path << ") failed. Error: " << loaderError());

@@ -35,6 +35,13 @@ bool isFileExists(const std::string& path) {
   return stat(path.c_str(), &buf) == 0;
 }
 
+bool isSpecialFile(const std::string& path) {
+  struct stat buf;
+  return path.find('\0') == std::string::npos &&
+         stat(path.c_str(), &buf) == 0 && !S_ISREG(buf.st_mode) &&
+         !S_ISDIR(buf.st_mode);
+}
+
 std::string toAbsolutePath(const std::string& path) {
   if (path.empty()) {
     return currentDirectory();
