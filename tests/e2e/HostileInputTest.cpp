@@ -503,6 +503,23 @@ TEST(HostileInput, RelativeLauncherLinkIsNotResolvedAgainstTheWorkingDir) {
       launchOf({resolved, "-Dquern.app-path=" + resolved, "demo.Main"}), r);
 }
 
+// A chain of two links is resolved one level: the launcher takes the
+// second link for itself and looks for a bundle around it. Where there is
+// none it says which configuration it could not open.
+TEST(HostileInput, LauncherLinkChainIsResolvedOneLevel) {
+  const Bundle bundle("App", mainClassCfg);
+  const e2e::TempDir& t = bundle.temp();
+  fs::create_directories(t / "a/b/c");
+  fs::create_symlink(bundle.launcher(), t / "a/b/c/second");
+  fs::create_symlink(t / "a/b/c/second", t / "first");
+
+  const RunResult r = e2e::run(t / "first", e2e::RunOptions());
+
+  expectOutcome(failureOf("Error opening \"" + t / "a/Contents/app/second.cfg" +
+                          "\" file: No such file or directory"),
+                r);
+}
+
 // The bundle names a package, so the launcher looks for a per-user
 // configuration under HOME; without a usable HOME it uses its own.
 TEST(HostileInput, HomeThatIsUnsetEmptyOrAFileFallsBackToTheBundle) {
