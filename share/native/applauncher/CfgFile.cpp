@@ -1,6 +1,8 @@
 #include "CfgFile.h"
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -133,36 +135,230 @@ void splitProperty(const std::string& line, std::string& key,
   }
 }
 
-// Guard against values that never settle. A settling value can grow by at
-// most what replacing its key occurrences with the macro values explains;
-// nested macros are allowed a generous extra factor. A few kilobytes that
-// grow without end are thus stopped after a few passes and a few
-// megabytes at most.
-struct ExpansionLimits {
-  std::string::size_type maxLength;
-  unsigned maxPasses;
-};
+// What expandMacros needs to know about the macro table to tell a value
+// that is still settling from one that never will.
+class ExpansionGuard {
+ public:
+  explicit ExpansionGuard(const CfgFile::Macros& macros)
+      : macroCount(macros.size()),
+        longestValue(0),
+        replacementsEatTheValue(everyReplacementEatsTheValue(macros)) {
+    for (const auto& macro : macros) {
+      if (!macro.first.empty()) {
+        longestValue = std::max(longestValue, macro.second.size());
+      }
+    }
+    findSelfFeedingKeys(macros);
+  }
 
-ExpansionLimits expansionLimits(const CfgFile::Macros& macros,
-                                std::string::size_type initialLength) {
-  std::string::size_type minKey = std::string::npos;
-  std::string::size_type maxValue = 0;
-  for (const auto& macro : macros) {
-    if (!macro.first.empty()) {
-      minKey = std::min(minKey, macro.first.size());
-      maxValue = std::max(maxValue, macro.second.size());
+  // True when `text` holds a key that, as explained below, makes every
+  // further pass longer than the one before.
+  bool neverSettles(const std::string& text) const {
+    for (const std::string* key : selfFeedingKeys) {
+      if (text.find(*key) != std::string::npos) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Limits for a value of `length` bytes before expansion. When every
+  // replacement eats a byte of the value as written (see below), a value
+  // takes at most `length` replacements in all, so it settles after at most
+  // `length` changing passes and never holds more than its own bytes plus
+  // `length` macro values: these limits never stop it. Otherwise values
+  // that settle need about one pass per link of a chain of macros that name
+  // each other; a few dozen passes more are left for keys made up of text
+  // from both sides of a replacement.
+  std::string::size_type maxLength(std::string::size_type length) const {
+    const std::string::size_type factor = longestValue + 1;
+    if (length + 1 > std::string::npos / factor) {
+      return std::string::npos;
+    }
+    return (length + 1) * factor;
+  }
+  std::string::size_type maxChangingPasses(
+      std::string::size_type length) const {
+    return (replacementsEatTheValue ? length : 64) + macroCount + 1;
+  }
+
+ private:
+  // A key is self-feeding when its value is longer than the key and holds
+  // another self-feeding key (or itself). When no two key occurrences can
+  // ever overlap, an occurrence stays intact until its own key replaces it;
+  // when moreover no value is shorter than its key, a text that holds a
+  // self-feeding key holds one again after every pass and gets longer with
+  // every pass, so it never settles. An application directory that contains
+  // "$APPDIR" is stopped that way before it grows at all.
+  void findSelfFeedingKeys(const CfgFile::Macros& macros) {
+    std::vector<const CfgFile::Macros::value_type*> candidates;
+    for (const auto& macro : macros) {
+      if (macro.first.empty()) {
+        continue;
+      }
+      if (macro.second.size() < macro.first.size()) {
+        return;
+      }
+      if (macro.second.size() > macro.first.size()) {
+        candidates.push_back(&macro);
+      }
+    }
+    if (!keysNeverOverlap(macros)) {
+      return;
+    }
+    // Drop the keys whose value holds no remaining candidate until none is
+    // dropped.
+    for (bool dropped = true; dropped;) {
+      dropped = false;
+      for (auto it = candidates.begin(); it != candidates.end();) {
+        bool feeds = false;
+        for (const auto* other : candidates) {
+          if ((*it)->second.find(other->first) != std::string::npos) {
+            feeds = true;
+            break;
+          }
+        }
+        if (feeds) {
+          ++it;
+        } else {
+          it = candidates.erase(it);
+          dropped = true;
+        }
+      }
+    }
+    for (const auto* macro : candidates) {
+      selfFeedingKeys.push_back(&macro->first);
     }
   }
-  std::string::size_type growth = 16;
-  if (minKey != std::string::npos) {
-    growth =
-        std::max<std::string::size_type>(growth, 2 * (maxValue / minKey + 1));
+
+  // Holds when every key occurrence that a pass can replace takes at least
+  // one byte of the value as written with it. That is so when no macro value
+  // holds the first byte of a key, so every occurrence starts in the written
+  // text, and also when no macro value holds a key and each one starts with
+  // a byte that no key holds but in its first place: then no occurrence can
+  // begin in front of an inserted value and reach into it, and what is left
+  // of an inserted value is always a beginning of it, holding no key. The
+  // launcher's macro values are absolute paths, starting with "/".
+  static bool everyReplacementEatsTheValue(const CfgFile::Macros& macros) {
+    bool keyStartsInValues = false;
+    bool valuesStartClear = true;
+    for (const auto& key : macros) {
+      if (key.first.empty()) {
+        continue;
+      }
+      for (const auto& macro : macros) {
+        const std::string& value = macro.second;
+        if (macro.first.empty() || value.empty()) {
+          continue;
+        }
+        if (value.find(key.first[0]) != std::string::npos) {
+          keyStartsInValues = true;
+        }
+        if (value.find(key.first) != std::string::npos ||
+            key.first.find(value[0], 1) != std::string::npos) {
+          valuesStartClear = false;
+        }
+      }
+    }
+    return !keyStartsInValues || valuesStartClear;
   }
-  const std::string::size_type oneMiB = 1 << 20;
-  ExpansionLimits limits;
-  limits.maxLength = (initialLength + 1) * growth + oneMiB;
-  limits.maxPasses = 1000;
-  return limits;
+
+  // No key ends with the beginning of a key (itself included) and no key
+  // holds another one.
+  static bool keysNeverOverlap(const CfgFile::Macros& macros) {
+    for (const auto& a : macros) {
+      for (const auto& b : macros) {
+        const std::string& first = a.first;
+        const std::string& second = b.first;
+        if (first.empty() || second.empty()) {
+          continue;
+        }
+        if (&a != &b && second.find(first) != std::string::npos) {
+          return false;
+        }
+        for (std::string::size_type i = 1; i < first.size(); ++i) {
+          if (second.compare(0, first.size() - i, first, i,
+                             std::string::npos) == 0) {
+            return false;
+          }
+        }
+      }
+    }
+    return true;
+  }
+
+  std::string::size_type macroCount;
+  std::string::size_type longestValue;
+  bool replacementsEatTheValue;
+  std::vector<const std::string*> selfFeedingKeys;
+};
+
+// Non-overlapping occurrences, counted the way tstrings::replace finds them.
+std::string::size_type countOccurrences(const std::string& text,
+                                        const std::string& key) {
+  std::string::size_type count = 0;
+  for (std::string::size_type pos = text.find(key); pos != std::string::npos;
+       pos = text.find(key, pos + key.size())) {
+    ++count;
+  }
+  return count;
+}
+
+// Expands one value in place, pass after pass, until a pass changes nothing.
+// Returns false, leaving the value half expanded, when it can be seen not to
+// settle or goes past the guard's limits.
+bool expandValue(std::string& value, const CfgFile::Macros& macros,
+                 const ExpansionGuard& guard) {
+  const std::string::size_type maxLength = guard.maxLength(value.size());
+  const std::string::size_type maxPasses =
+      guard.maxChangingPasses(value.size());
+  // A value that comes back to a text it had before goes round forever. A
+  // copy taken after 1, 2, 4, 8... passes meets any cycle once the copy is
+  // inside it and the cycle is no longer than the distance to the next
+  // copy. Before the first copy the earlier text is the value as given,
+  // which the first pass has just been found to differ from: most values
+  // settle at once and are never copied.
+  std::string earlier;
+  std::string::size_type sinceEarlier = 0;
+  std::string::size_type nextCopy = 1;
+
+  std::string candidate;
+  for (std::string::size_type passes = 0;; ++passes) {
+    if (guard.neverSettles(value)) {
+      return false;
+    }
+    bool replaced = false;
+    for (const auto& macro : macros) {
+      const std::string& text = replaced ? candidate : value;
+      const std::string::size_type count =
+          macro.first.empty() ? 0 : countOccurrences(text, macro.first);
+      if (count == 0) {
+        continue;
+      }
+      // Check the length before building the longer text.
+      const std::string::size_type kept =
+          text.size() - count * macro.first.size();
+      if (kept > maxLength ||
+          (!macro.second.empty() &&
+           count > (maxLength - kept) / macro.second.size())) {
+        return false;
+      }
+      candidate = tstrings::replace(text, macro.first, macro.second);
+      replaced = true;
+    }
+    if (!replaced || candidate == value) {
+      return true;
+    }
+    if (passes >= maxPasses || (passes > 0 && candidate == earlier)) {
+      return false;
+    }
+    value.swap(candidate);
+    if (++sinceEarlier == nextCopy) {
+      earlier = value;
+      sinceEarlier = 0;
+      nextCopy *= 2;
+    }
+  }
 }
 
 }  // namespace
@@ -264,40 +460,14 @@ CfgFile CfgFile::expandMacros(const Macros& macros) && {
 }
 
 void CfgFile::expandMacrosInPlace(const Macros& macros) {
+  const ExpansionGuard guard(macros);
   for (auto& section : sections) {
     for (auto& property : section.second) {
       for (std::string& value : property.second) {
-        // A value holding no key is already settled: the passes below would
-        // end at once with it unchanged.
-        bool holdsKey = false;
-        for (const auto& macro : macros) {
-          if (!macro.first.empty() &&
-              value.find(macro.first) != std::string::npos) {
-            holdsKey = true;
-            break;
-          }
-        }
-        if (!holdsKey) {
-          continue;
-        }
-        const ExpansionLimits limits = expansionLimits(macros, value.size());
-        for (unsigned pass = 0;; ++pass) {
-          std::string candidate = value;
-          for (const auto& macro : macros) {
-            candidate = tstrings::replace(candidate, macro.first, macro.second);
-            if (candidate.size() > limits.maxLength) {
-              break;
-            }
-          }
-          if (candidate == value) {
-            break;
-          }
-          if (candidate.size() > limits.maxLength || pass >= limits.maxPasses) {
-            QUERN_THROW("Macro expansion of \""
-                        << property.first.name() << "\" in section \""
-                        << section.first.name() << "\" does not settle");
-          }
-          value.swap(candidate);
+        if (!expandValue(value, macros, guard)) {
+          QUERN_THROW("Macro expansion of \""
+                      << property.first.name() << "\" in section \""
+                      << section.first.name() << "\" does not settle");
         }
       }
     }

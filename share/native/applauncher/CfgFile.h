@@ -63,9 +63,11 @@ class CfgFile {
                         const Id<PropertyNameTag>& property);
 
   // A copy in which every value has every macro key replaced by its value,
-  // repeatedly, until a pass changes nothing. Throws, naming the section and
-  // the property, when a value does not settle: when it keeps growing beyond
-  // what the macro table can explain, or keeps changing for too many passes.
+  // repeatedly, until a pass changes nothing; this object stays unchanged.
+  // Throws, naming the section and the property, when a value does not
+  // settle: when it holds a key that comes back, longer, with every pass,
+  // when it returns to a text it had before, or when it goes past the limits
+  // that a settling value of its length stays within (see CfgFile.cpp).
   CfgFile expandMacros(const Macros& macros) const&;
   // The same for a configuration about to be discarded: its values are
   // expanded where they are, without a copy.
