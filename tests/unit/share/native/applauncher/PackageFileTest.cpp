@@ -1,11 +1,13 @@
-#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -84,42 +86,69 @@ TEST(PackageFileLoadFromAppDir, NameIsTheFirstLineByteForByte) {
   rmdir(emptyDir);
 }
 
-// Makes every further open() fail with "too many open files" while it
-// lives, by lowering the limit to the lowest descriptor that is free.
-class NoFreeDescriptor {
- public:
-  NoFreeDescriptor() {
-    getrlimit(RLIMIT_NOFILE, &saved);
-    const int lowest = open("/dev/null", O_RDONLY);
-    close(lowest);
-    struct rlimit lowered = saved;
-    lowered.rlim_cur = static_cast<rlim_t>(lowest);
-    setrlimit(RLIMIT_NOFILE, &lowered);
+// The failure message, then the log lines, of loading the package file of
+// `appDir` in a child process that runs as an ordinary user when this one
+// runs as the superuser, who could read any file.
+std::string loadAsOrdinaryUser(const std::string& appDir) {
+  int fds[2];
+  if (pipe(fds) != 0) {
+    return "(pipe failed)";
   }
-  ~NoFreeDescriptor() { setrlimit(RLIMIT_NOFILE, &saved); }
-  NoFreeDescriptor(const NoFreeDescriptor&) = delete;
-  NoFreeDescriptor& operator=(const NoFreeDescriptor&) = delete;
-
- private:
-  struct rlimit saved;
-};
+  fflush(stdout);
+  fflush(stderr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::string report;
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
+                           setuid(65534) != 0)) {
+      report = "(cannot drop privileges)";
+    } else {
+      PackageLog log;
+      try {
+        PackageFile::loadFromAppDir(appDir);
+        report = "(no error)";
+      } catch (const QuernErrorBase& e) {
+        report = e.rawMessage();
+      }
+      for (const std::string& message : log.messages) {
+        report += "\n" + message;
+      }
+    }
+    const ssize_t written = write(fds[1], report.data(), report.size());
+    _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string report;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
+    report.append(buffer, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return report;
+}
 
 TEST(PackageFileLoadFromAppDir, FileThatCannotBeOpenedFails) {
-  const std::string path = fixture("first-line-only") + "/.package";
-  PackageLog log;
-  std::string message = "(no error)";
+  char dir[] = "/tmp/quern-package-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dir));
+  const std::string path = std::string(dir) + "/.package";
   {
-    NoFreeDescriptor noFd;
-    try {
-      PackageFile::loadFromAppDir(fixture("first-line-only"));
-    } catch (const QuernErrorBase& e) {
-      message = e.rawMessage();
-    }
+    std::ofstream out(path);
+    out << "com.example.demo\n";
   }
-  EXPECT_EQ("Error opening \"" + path + "\" file: " + std::strerror(EMFILE),
-            message);
-  EXPECT_EQ(std::vector<std::string>{"Read \"" + path + "\" package file"},
-            log.messages);
+  ASSERT_EQ(0, chmod(dir, 0755));
+  ASSERT_EQ(0, chmod(path.c_str(), 0));
+
+  EXPECT_EQ("Error opening \"" + path + "\" file: " + std::strerror(EACCES) +
+                "\nRead \"" + path + "\" package file",
+            loadAsOrdinaryUser(dir));
+
+  unlink(path.c_str());
+  rmdir(dir);
 }
 
 }  // namespace
