@@ -76,7 +76,9 @@ class TeeLogAppender : public LogAppender {
 
 class Logger {
  public:
-  enum LogLevel { TRACE, INFO, WARNING, ERROR };
+  // Backed by int so that any int is a valid level: values outside the four
+  // named ones are printed as "UNKNOWN".
+  enum LogLevel : int { TRACE, INFO, WARNING, ERROR };
 
   // The process-wide logger: threshold TRACE, first appender a stream
   // appender on standard output until somebody installs another.

@@ -15,7 +15,8 @@ typedef std::vector<std::string> StringList;
 
 namespace tstrings {
 
-enum CompareType { EXACT_CASE = 0, FOLD_CASE = 1 };
+// Backed by int: every value other than FOLD_CASE compares byte-exactly.
+enum CompareType : int { EXACT_CASE = 0, FOLD_CASE = 1 };
 
 enum SplitType { KEEP_EMPTY = 0, SKIP_EMPTY = 1 };
 
