@@ -1,0 +1,210 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <regex>
+#include <stdexcept>
+#include <string>
+
+#include "ErrorHandling.h"
+#include "Log.h"
+#include "app.h"
+
+namespace {
+
+const char kBareMessage[] = "Error opening \"/b/Contents/app/a.cfg\" file";
+
+void succeed() { LOG_TRACE("working on " << 3 << " items"); }
+void throwQuernError() { QUERN_THROW(kBareMessage); }
+void throwRuntimeError() {
+  // The run frame's last-error line is the text of errno, not this
+  // exception's own text, which only the ERROR report quotes.
+  errno = ENOENT;
+  throw std::runtime_error("own text of the exception");
+}
+void throwInt() { throw 42; }
+
+// An extra appender that writes its own marker line for every event it gets.
+class MarkingAppender : public LogAppender {
+ public:
+  void append(const LogEvent& v) override {
+    std::cerr << "extra got " << v.logLevel << ": " << v.message << std::endl;
+  }
+};
+
+struct Outcome {
+  int status;  // the exit status, or -1 when the child did not exit
+  std::string err;
+  std::string out;
+};
+
+std::string readAndRemove(const std::string& path) {
+  std::string text;
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) {
+      text.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+  }
+  unlink(path.c_str());
+  return text;
+}
+
+int makeTempFile(std::string& path) {
+  path = ::testing::TempDir() + "app-launch-XXXXXX";
+  return mkstemp(path.data());
+}
+
+// Runs app::launch in a child process whose standard error and output go to
+// files, with QUERN_DEBUG set to `debug` (unset when null), exactly as the
+// launcher's main would call it.
+Outcome launchInChild(const char* debug, app::LauncherFunc func,
+                      LogAppender* extra = nullptr) {
+  std::string errPath;
+  std::string outPath;
+  const int errFd = makeTempFile(errPath);
+  const int outFd = makeTempFile(outPath);
+  if (errFd < 0 || outFd < 0) {
+    ADD_FAILURE() << "mkstemp: " << std::strerror(errno);
+    return {-1, "", ""};
+  }
+  std::cout.flush();
+  std::cerr.flush();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(errFd, STDERR_FILENO);
+    dup2(outFd, STDOUT_FILENO);
+    if (debug) {
+      setenv("QUERN_DEBUG", debug, 1);
+    } else {
+      unsetenv("QUERN_DEBUG");
+    }
+    const int result = app::launch(std::nothrow, func, extra);
+    std::cout.flush();
+    std::cerr.flush();
+    _exit(result);
+  }
+  close(errFd);
+  close(outFd);
+  int wstatus = 0;
+  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
+    ADD_FAILURE() << "fork/waitpid: " << std::strerror(errno);
+  }
+  Outcome outcome;
+  outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  outcome.err = readAndRemove(errPath);
+  outcome.out = readAndRemove(outPath);
+  return outcome;
+}
+
+std::string escapeRegex(const std::string& text) {
+  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+  return std::regex_replace(text, special, R"(\$&)");
+}
+
+// The whole standard error of a run with diagnostics on: the tracer's entry
+// line, `middle` (a regular expression), the tracer's exit line naming the
+// entry line.
+std::string tracedRun(const std::string& middle) {
+  return R"(\[TRACE\] app\.cpp:(\d+): Entering launch\n)" + middle +
+         R"(\[TRACE\] app\.cpp:0: Exiting launch \(entered at app\.cpp:\1\)\n)";
+}
+
+TEST(AppLaunch, DiagnosticsOffPrintsOnlyTheBareErrorLine) {
+  const std::string noEntry = std::strerror(ENOENT);
+  const struct {
+    const char* name;
+    app::LauncherFunc func;
+    int status;
+    std::string err;
+  } works[] = {
+      {"success", succeed, 0, ""},
+      {"QuernError", throwQuernError, 1, std::string(kBareMessage) + "\n"},
+      {"runtime_error", throwRuntimeError, 1, noEntry + "\n"},
+      {"int", throwInt, 1, "Unknown error\n"},
+  };
+  // Only the exact value "true" switches diagnostics on.
+  const char* const offValues[] = {nullptr, "",       "TRUE",  "True",
+                                   "true ", "true\n", " true", "1"};
+  for (const char* debug : offValues) {
+    for (const auto& w : works) {
+      SCOPED_TRACE(std::string(w.name) + " with QUERN_DEBUG " +
+                   (debug ? "'" + std::string(debug) + "'" : "unset"));
+      const Outcome o = launchInChild(debug, w.func);
+      EXPECT_EQ(w.status, o.status);
+      EXPECT_EQ(w.err, o.err);
+      EXPECT_EQ("", o.out);
+    }
+  }
+}
+
+TEST(AppLaunch, DiagnosticsOnTracesAndReportsEachFailure) {
+  const struct {
+    const char* name;
+    app::LauncherFunc func;
+    int status;
+    std::string middle;
+  } works[] = {
+      {"success", succeed, 0,
+       R"(\[TRACE\] appTest\.cpp:\d+: working on 3 items\n)"},
+      {"QuernError", throwQuernError, 1,
+       R"(\[ERROR\] app\.cpp:\d+: Exception with message 'appTest\.cpp\(\d+\) at throwQuernError\(\): )" +
+           escapeRegex(kBareMessage) + R"(' caught\n)" +
+           escapeRegex(kBareMessage) + R"(\n)"},
+      {"runtime_error", throwRuntimeError, 1,
+       R"(\[ERROR\] app\.cpp:\d+: Exception with message 'own text of the exception' caught\n)" +
+           escapeRegex(std::strerror(ENOENT)) + R"(\n)"},
+      {"int", throwInt, 1,
+       R"(\[ERROR\] app\.cpp:\d+: Unknown exception caught\nUnknown error\n)"},
+  };
+  for (const auto& w : works) {
+    SCOPED_TRACE(w.name);
+    const Outcome o = launchInChild("true", w.func);
+    EXPECT_EQ(w.status, o.status);
+    EXPECT_TRUE(std::regex_match(o.err, std::regex(tracedRun(w.middle))))
+        << o.err;
+    EXPECT_EQ("", o.out);
+  }
+}
+
+TEST(AppLaunch, ExtraAppenderReplacesTheLastErrorLine) {
+  MarkingAppender extra;
+  const std::string report =
+      R"(Exception with message 'appTest\.cpp\(\d+\) at throwQuernError\(\): )" +
+      escapeRegex(kBareMessage) + R"(' caught\n)";
+  const struct {
+    const char* debug;
+    app::LauncherFunc func;
+    int status;
+    std::string err;
+  } cases[] = {
+      // The extra appender gets the report instead of the bare line.
+      {nullptr, throwQuernError, 1, "extra got ERROR: " + report},
+      {"true", throwQuernError, 1,
+       tracedRun(R"(\[ERROR\] app\.cpp:\d+: )" + report +
+                 "extra got ERROR: " + report)},
+      // It is added only once the work has ended and removed before the
+      // tracer's exit event, so a successful run never reaches it.
+      {nullptr, succeed, 0, ""},
+      {"true", succeed, 0,
+       tracedRun(R"(\[TRACE\] appTest\.cpp:\d+: working on 3 items\n)")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.debug ? "on, " : "off, ") +
+                 (c.status ? "failure" : "success"));
+    const Outcome o = launchInChild(c.debug, c.func, &extra);
+    EXPECT_EQ(c.status, o.status);
+    EXPECT_TRUE(std::regex_match(o.err, std::regex(c.err))) << o.err;
+    EXPECT_EQ("", o.out);
+  }
+}
+
+}  // namespace
