@@ -52,14 +52,14 @@ callgrind_by_object() {
     # "ob=(id) name" names an object, "ob=(id)" refers to it again; "cob="
     # lines name objects the same way without making them current.
     /^c?ob=/ {
-      spec = substr($0, index($0, "=") + 1)
-      id = spec
-      if (match(spec, /^\([0-9]+\)/)) {
-        id = substr(spec, RSTART, RLENGTH)
-        rest = substr(spec, RLENGTH + 2)
+      entry = substr($0, index($0, "=") + 1)
+      id = entry
+      if (match(entry, /^\([0-9]+\)/)) {
+        id = substr(entry, RSTART, RLENGTH)
+        rest = substr(entry, RLENGTH + 2)
         if (rest != "") name[id] = rest
       } else {
-        name[id] = spec
+        name[id] = entry
       }
       if ($0 ~ /^ob=/) ob = id
       next

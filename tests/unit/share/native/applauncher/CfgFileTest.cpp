@@ -339,9 +339,9 @@ TEST(CfgFileExpandMacros, LeavesTheOriginalAndTheLayoutUnchanged) {
 
   EXPECT_EQ(before, dump(loaded.expandMacros(CfgFile::Macros())));
 
-  CfgFile::Macros macros = {{"-X", "-Y$A"}, {".zar", ".jar"}, {"$A", "b"}};
+  CfgFile::Macros macros = {{"-X", "-Y$A"}, {".zar", ".pkg"}, {"$A", "b"}};
   EXPECT_EQ(
-      "Application/app.mainzar=[first.jar][last.jar]\n"
+      "Application/app.mainzar=[first.pkg][last.pkg]\n"
       "ZealOptions/zeal-options=[-Yba][-Ybb][-Yba]\n",
       dump(loaded.expandMacros(macros)));
   EXPECT_EQ(before, dump(loaded));
