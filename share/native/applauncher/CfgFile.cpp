@@ -73,14 +73,18 @@ class AddProperty {
   AddProperty(const SectionId& sectionName, CfgFile::Properties& sectionData)
       : sectionName(sectionName), sectionData(sectionData) {}
 
-  void operator()(const std::string& key, std::string& value) const {
+  // Records the value when the section and the key are recognised; returns
+  // whether it did.
+  bool operator()(const std::string& key, std::string& value) const {
     if (sectionName == UnknownSection) {
-      return;
+      return false;
     }
     const PropertyId* id = findKnown(knownProperties, key);
-    if (id) {
-      sectionData[*id].push_back(std::move(value));
+    if (!id) {
+      return false;
     }
+    sectionData[*id].push_back(std::move(value));
+    return true;
   }
 
  private:
@@ -401,15 +405,14 @@ CfgFile CfgFile::load(const std::string& path) {
       continue;
     }
     splitProperty(line, key, value);
-    // The runtime is handed C strings: a value with a zero byte in it would
-    // reach it cut short, as a different argument.
-    if (value.find('\0') != std::string::npos &&
-        !(sectionName == UnknownSection) && findKnown(knownProperties, key)) {
+    // The runtime is handed C strings: a recorded value with a zero byte in
+    // it would reach it cut short, as a different argument.
+    const bool holdsZeroByte = value.find('\0') != std::string::npos;
+    if (addProperty(key, value) && holdsZeroByte) {
       QUERN_THROW("Error parsing [" << path << "] file at " << lineno
                                     << ": NUL character in the value of \""
                                     << key << "\"");
     }
-    addProperty(key, value);
   }
   if (!input.eof()) {
     QUERN_THROW("Failed to read \""
