@@ -13,12 +13,7 @@
 #include <stdio.h>
 #include <string.h>
 
-typedef int (*ZliLaunchFunc)(int argc, char** argv, int count1,
-                             const char** list1, int count2, const char** list2,
-                             const char* text1, const char* text2,
-                             const char* text3, const char* text4,
-                             unsigned char flag1, unsigned char flag2,
-                             unsigned char flag3, int mode);
+#include "ZvmLauncherLib.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
