@@ -5,8 +5,7 @@
 
 #include "AppLauncher.h"
 #include "ErrorHandling.h"
-#include "FileUtils.h"
-#include "PackageFile.h"
+#include "MacAppLauncher.h"
 #include "SysInfo.h"
 #include "ZvmLauncher.h"
 #include "app.h"
@@ -19,44 +18,24 @@ Zvm* zvmLauncher = nullptr;
 
 void launchZvm() { zvmLauncher->launch(); }
 
-void initZvmLauncher() {
-  const std::string launcherPath = SysInfo::getProcessModulePath();
-
-  // The launcher sits in <bundle>/Contents/MacOS.
-  const std::string imageRoot =
-      FileUtils::dirname(FileUtils::dirname(FileUtils::dirname(launcherPath)));
-  const std::string appDir = FileUtils::combinePath(imageRoot, "Contents/app");
-
-  const PackageFile packageFile = PackageFile::loadFromAppDir(appDir);
-
-  AppLauncher appLauncher;
-  appLauncher.setImageRoot(imageRoot)
-      .addZvmLibName("Contents/Home/lib/libzli.dylib")
-      .addZvmLibName("Contents/Home/lib/zli/libzli.dylib")
-      .setAppDir(appDir)
-      .setLibEnvVariableName("DYLD_LIBRARY_PATH")
-      .setDefaultRuntimePath(
-          FileUtils::combinePath(imageRoot, "Contents/runtime"));
-
-  if (!packageFile.getPackageName().empty()) {
-    // Without a home directory the launch goes on with the bundle's own
-    // configuration only.
-    std::string homeDir;
-    try {
-      homeDir = SysInfo::getEnvVariable("HOME");
-    } catch (const std::runtime_error& e) {
-      reportError(SourceCodePos(__FILE__, "initZvmLauncher", __LINE__), e);
-    } catch (...) {
-      reportUnknownError(SourceCodePos(__FILE__, "initZvmLauncher", __LINE__));
-    }
-
-    if (!homeDir.empty()) {
-      appLauncher.addCfgFileLookupDir(FileUtils::combinePath(
-          FileUtils::combinePath(homeDir, "Library/Application Support"),
-          packageFile.getPackageName()));
-    }
+// Without a home directory the launch goes on with the bundle's own
+// configuration only.
+std::string homeFromEnvironment() {
+  try {
+    return SysInfo::getEnvVariable("HOME");
+  } catch (const std::runtime_error& e) {
+    reportError(SourceCodePos(__FILE__, "initZvmLauncher", __LINE__), e);
+  } catch (...) {
+    reportUnknownError(SourceCodePos(__FILE__, "initZvmLauncher", __LINE__));
   }
+  return std::string();
+}
 
+void initZvmLauncher() {
+  const AppLauncher appLauncher = MacAppLauncher::create(
+      SysInfo::getProcessModulePath(),
+      SysInfo::getCommandArgs(SysInfo::WithoutProgramName),
+      homeFromEnvironment);
   zvmLauncher = appLauncher.createZvmLauncher();
   zvmLauncher->launch();
 }

@@ -14,7 +14,8 @@ namespace {
 
 std::string findZvmLib(const CfgFile& cfgFile,
                        const std::string& defaultRuntimePath,
-                       const StringList& zvmLibNames) {
+                       const StringList& zvmLibNames,
+                       AppLauncher::Listener* listener) {
   const CfgFile::Properties& appOptions =
       cfgFile.getProperties(SectionName::Application);
   const CfgFile::Properties::const_iterator runtime =
@@ -32,10 +33,17 @@ std::string findZvmLib(const CfgFile& cfgFile,
                             << " Using Zeal runtime from \"" << runtimePath
                             << "\" directory");
   }
+  if (listener) {
+    listener->runtimeDir(runtimePath, runtime != appOptions.end());
+  }
 
   for (const std::string& libName : zvmLibNames) {
     const std::string candidate = FileUtils::combinePath(runtimePath, libName);
-    if (FileUtils::isFileExists(candidate)) {
+    const bool exists = FileUtils::isFileExists(candidate);
+    if (listener) {
+      listener->zvmLibCandidate(candidate, exists);
+    }
+    if (exists) {
       return candidate;
     }
   }
@@ -45,10 +53,13 @@ std::string findZvmLib(const CfgFile& cfgFile,
 
 }  // namespace
 
-AppLauncher::AppLauncher() {
-  launcherPath = SysInfo::getProcessModulePath();
-  args = SysInfo::getCommandArgs(SysInfo::WithoutProgramName);
-}
+AppLauncher::AppLauncher()
+    : AppLauncher(SysInfo::getProcessModulePath(),
+                  SysInfo::getCommandArgs(SysInfo::WithoutProgramName)) {}
+
+AppLauncher::AppLauncher(const std::string& launcherPath,
+                         const StringList& args)
+    : args(args), launcherPath(launcherPath) {}
 
 AppLauncher& AppLauncher::setDefaultRuntimePath(const std::string& v) {
   defaultRuntimePath = v;
@@ -80,6 +91,19 @@ AppLauncher& AppLauncher::addCfgFileLookupDir(const std::string& v) {
   return *this;
 }
 
+AppLauncher& AppLauncher::setListener(Listener* v) {
+  listener = v;
+  return *this;
+}
+
+CfgFile::Macros AppLauncher::getMacros() const {
+  CfgFile::Macros macros;
+  macros["$APPDIR"] = appDirPath;
+  macros["$BINDIR"] = FileUtils::dirname(launcherPath);
+  macros["$ROOTDIR"] = imageRoot;
+  return macros;
+}
+
 std::string AppLauncher::getCfgFilePath() const {
   const std::string cfgFileName =
       FileUtils::stripExeSuffix(FileUtils::basename(launcherPath)) + ".cfg";
@@ -87,7 +111,11 @@ std::string AppLauncher::getCfgFilePath() const {
   for (const std::string& dir : cfgFileLookupDirs) {
     const std::string candidate = FileUtils::combinePath(dir, cfgFileName);
     LOG_TRACE("Check [" << candidate << "] file exit");
-    if (FileUtils::isFileExists(candidate)) {
+    const bool exists = FileUtils::isFileExists(candidate);
+    if (listener) {
+      listener->cfgFileCandidate(candidate, exists);
+    }
+    if (exists) {
       return candidate;
     }
   }
@@ -112,16 +140,17 @@ Zvm* AppLauncher::createZvmLauncher() const {
   const std::string cfgFilePath = getCfgFilePath();
   LOG_TRACE("Launcher config file path: \"" << cfgFilePath << "\"");
 
-  CfgFile::Macros macros;
-  macros["$APPDIR"] = appDirPath;
-  macros["$BINDIR"] = FileUtils::dirname(launcherPath);
-  macros["$ROOTDIR"] = imageRoot;
-
-  CfgFile cfgFile = CfgFile::load(cfgFilePath).expandMacros(macros);
+  CfgFile cfgFile =
+      CfgFile::load(cfgFilePath,
+                    listener ? listener->cfgFileLoadListener() : nullptr)
+          .expandMacros(getMacros());
 
   if (!args.empty()) {
     cfgFile.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
                              args);
+  }
+  if (listener) {
+    listener->cfgFileReady(cfgFile);
   }
 
   std::unique_ptr<Zvm> zvm(new Zvm());
@@ -133,10 +162,11 @@ Zvm* AppLauncher::createZvmLauncher() const {
             FileUtils::pathSeparator + appDirPath);
   }
 
-  zvm->setLibPath(findZvmLib(cfgFile, defaultRuntimePath, zvmLibNames));
+  zvm->setLibPath(
+      findZvmLib(cfgFile, defaultRuntimePath, zvmLibNames, listener));
   zvm->appendArgument(launcherPath);
   // The configuration is not used again: its long lists move to the Zvm.
-  zvm->initFromConfigFile(std::move(cfgFile));
+  zvm->initFromConfigFile(std::move(cfgFile), launcherPath);
 
   return zvm.release();
 }

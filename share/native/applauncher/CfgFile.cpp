@@ -94,6 +94,8 @@ class AddProperty {
 
 template <class PropertyMap>
 class PurgeSection {
+  typedef CfgFile::Properties Properties;
+
  public:
   PurgeSection(SectionId& sectionName, CfgFile::Properties& sectionData,
                PropertyMap& sections)
@@ -102,12 +104,17 @@ class PurgeSection {
         sections(sections) {}
 
   // Hands the collected table to the configuration, replacing what an
-  // earlier occurrence of the same section stored there.
-  void operator()() const {
+  // earlier occurrence of the same section stored there. `lineno` is the
+  // line after the section's last one, for the listener.
+  void operator()(int lineno, CfgFile::LoadListener* listener) const {
     if (sectionName == UnknownSection || sectionData.empty()) {
       return;
     }
-    sections[sectionName].swap(sectionData);
+    Properties& stored = sections[sectionName];
+    if (listener && !stored.empty()) {
+      listener->sectionReplaced(lineno, sectionName.name());
+    }
+    stored.swap(sectionData);
     sectionData.clear();
     sectionName = UnknownSection;
   }
@@ -117,6 +124,20 @@ class PurgeSection {
   CfgFile::Properties& sectionData;
   PropertyMap& sections;
 };
+
+void tellProperty(CfgFile::LoadListener& listener, int lineno,
+                  const SectionId& section, const std::string& key,
+                  const std::string& value) {
+  if (section == UnknownSection) {
+    listener.property(lineno, std::string(), key, value,
+                      CfgFile::LoadListener::OutsideSection);
+  } else {
+    listener.property(lineno, section.name(), key, value,
+                      findKnown(knownProperties, key)
+                          ? CfgFile::LoadListener::Recorded
+                          : CfgFile::LoadListener::UnrecognisedKey);
+  }
+}
 
 // Splits at the first '=' not preceded by a backslash; a line without one is
 // all key and an empty value.
@@ -367,7 +388,7 @@ bool expandValue(std::string& value, const CfgFile::Macros& macros,
 
 }  // namespace
 
-CfgFile CfgFile::load(const std::string& path) {
+CfgFile CfgFile::load(const std::string& path, LoadListener* listener) {
   // Opening a named pipe could wait for ever, and a device may never end.
   if (FileUtils::isSpecialFile(path)) {
     QUERN_THROW("Error opening \"" << path << "\" file: Not a regular file");
@@ -399,12 +420,20 @@ CfgFile CfgFile::load(const std::string& path) {
         QUERN_THROW("Error parsing [" << path << "] file at " << lineno
                                       << ": Missing ']' character");
       }
-      purgeSection();
-      const SectionId* id = findKnown(knownSections, line.substr(1, end - 1));
+      purgeSection(lineno, listener);
+      const std::string name = line.substr(1, end - 1);
+      const SectionId* id = findKnown(knownSections, name);
       sectionName = id ? *id : UnknownSection;
+      if (listener) {
+        listener->sectionHeader(lineno, name, id != nullptr);
+      }
       continue;
     }
     splitProperty(line, key, value);
+    if (listener) {
+      // Told before the value is moved into the configuration.
+      tellProperty(*listener, lineno, sectionName, key, value);
+    }
     // The runtime is handed C strings: a recorded value with a zero byte in
     // it would reach it cut short, as a different argument.
     const bool holdsZeroByte = value.find('\0') != std::string::npos;
@@ -418,7 +447,7 @@ CfgFile CfgFile::load(const std::string& path) {
     QUERN_THROW("Failed to read \""
                 << path << "\" file up to the end: " << lastCRTError());
   }
-  purgeSection();
+  purgeSection(lineno + 1, listener);
   return cfgFile;
 }
 

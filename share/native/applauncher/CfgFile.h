@@ -43,9 +43,38 @@ class CfgFile {
   typedef std::map<Id<PropertyNameTag>, StringList> Properties;
   typedef std::map<std::string, std::string> Macros;
 
-  // Reads a configuration file. Throws on a file that cannot be opened or
-  // read to its end, and on a section header without "]".
-  static CfgFile load(const std::string& path);
+  // Told what load() makes of each line, for tools that explain a
+  // configuration to its author. Line numbers count from 1; blank lines and
+  // comments are not reported. The launcher itself passes no listener.
+  class LoadListener {
+   public:
+    enum PropertyOutcome {
+      Recorded,         // stored under a recognised section and key
+      UnrecognisedKey,  // in a recognised section, a key it does not have
+      OutsideSection    // before any section, or in an unrecognised one
+    };
+
+    virtual ~LoadListener() = default;
+
+    // A header line; `name` is the text between "[" and the last "]".
+    virtual void sectionHeader(int lineno, const std::string& name,
+                               bool recognised) = 0;
+    // A property line, split into key and value. `section` is the recognised
+    // section it belongs to, empty for OutsideSection.
+    virtual void property(int lineno, const std::string& section,
+                          const std::string& key, const std::string& value,
+                          PropertyOutcome outcome) = 0;
+    // The properties of the occurrence of `section` that ends at `lineno`
+    // (the line after its last line) replace everything an earlier
+    // occurrence recorded.
+    virtual void sectionReplaced(int lineno, const std::string& section) = 0;
+  };
+
+  // Reads a configuration file, telling `listener` (if any) about each line.
+  // Throws on a file that cannot be opened or read to its end, and on a
+  // section header without "]".
+  static CfgFile load(const std::string& path,
+                      LoadListener* listener = nullptr);
 
   // The section's properties, or an empty table; never creates an entry.
   const Properties& getProperties(const Id<SectionNameTag>& section) const;

@@ -11,7 +11,6 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "Log.h"
-#include "SysInfo.h"
 
 namespace {
 
@@ -248,7 +247,7 @@ namespace {
 // runtime options and application arguments are moved out of `consumable`,
 // the same configuration as `cfg`, when that is given.
 void initFromConfigFile(const CfgFile& cfg, CfgFile* consumable,
-                        StringList& args) {
+                        const std::string& appPath, StringList& args) {
   const CfgFile::Properties& app = cfg.getProperties(SectionName::Application);
   CfgFile::Properties::const_iterator it;
 
@@ -280,7 +279,7 @@ void initFromConfigFile(const CfgFile& cfg, CfgFile* consumable,
   appendProperty(cfg, consumable, SectionName::ZealOptions,
                  PropertyName::zealOptions, args);
 
-  args.push_back("-Dquern.app-path=" + SysInfo::getProcessModulePath());
+  args.push_back("-Dquern.app-path=" + appPath);
 
   it = app.find(PropertyName::mainmodule);
   if (it != app.end()) {
@@ -305,13 +304,13 @@ void initFromConfigFile(const CfgFile& cfg, CfgFile* consumable,
 
 }  // namespace
 
-Zvm& Zvm::initFromConfigFile(const CfgFile& cfg) {
-  ::initFromConfigFile(cfg, nullptr, args);
+Zvm& Zvm::initFromConfigFile(const CfgFile& cfg, const std::string& appPath) {
+  ::initFromConfigFile(cfg, nullptr, appPath, args);
   return *this;
 }
 
-Zvm& Zvm::initFromConfigFile(CfgFile&& cfg) {
-  ::initFromConfigFile(cfg, &cfg, args);
+Zvm& Zvm::initFromConfigFile(CfgFile&& cfg, const std::string& appPath) {
+  ::initFromConfigFile(cfg, &cfg, appPath, args);
   return *this;
 }
 

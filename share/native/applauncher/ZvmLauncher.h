@@ -29,12 +29,13 @@ class Zvm {
   Zvm& addEnvVariable(const std::string& name, const std::string& value);
 
   // Appends the configuration's arguments: module path, class path, splash,
-  // runtime options, "-Dquern.app-path=", main module, main class, main
-  // archive and application arguments, in that order.
-  Zvm& initFromConfigFile(const CfgFile& cfg);
+  // runtime options, "-Dquern.app-path=" with `appPath` (the launcher's own
+  // path), main module, main class, main archive and application arguments,
+  // in that order.
+  Zvm& initFromConfigFile(const CfgFile& cfg, const std::string& appPath);
   // The same for a configuration about to be discarded: the lists of runtime
   // options and application arguments are moved out of it, not copied.
-  Zvm& initFromConfigFile(CfgFile&& cfg);
+  Zvm& initFromConfigFile(CfgFile&& cfg, const std::string& appPath);
 
   // A new handle holding a copy of the description, for
   // zvmLauncherCreateZvmlLauncherData.
