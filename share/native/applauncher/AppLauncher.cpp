@@ -142,7 +142,7 @@ Zvm* AppLauncher::createZvmLauncher() const {
 
   CfgFile cfgFile =
       CfgFile::load(cfgFilePath,
-                    listener ? listener->cfgFileLoadListener() : nullptr)
+                    listener ? listener->cfgFileLoading(cfgFilePath) : nullptr)
           .expandMacros(getMacros());
 
   if (!args.empty()) {

@@ -25,9 +25,9 @@ class AppLauncher {
     // A configuration file looked for in a lookup directory, in lookup
     // order; the app directory's file, the last resort, is not reported.
     virtual void cfgFileCandidate(const std::string& path, bool exists) = 0;
-    // Told what the parser makes of each line of the chosen file; may be
-    // null.
-    virtual CfgFile::LoadListener* cfgFileLoadListener() = 0;
+    // The configuration file about to be loaded; returns what the parser
+    // tells about each of its lines, or null.
+    virtual CfgFile::LoadListener* cfgFileLoading(const std::string& path) = 0;
     // The configuration after macro expansion and after the command-line
     // arguments replaced the configured ones.
     virtual void cfgFileReady(const CfgFile& cfgFile) = 0;

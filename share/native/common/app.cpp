@@ -24,8 +24,7 @@ class StandardLogAppender : public LogAppender {
 class LastErrorLogAppender : public LogAppender {
  public:
   void append(const LogEvent&) override {
-    std::cerr << (theLastErrorMsg ? *theLastErrorMsg : std::string())
-              << std::endl;
+    std::cerr << app::lastErrorMessage() << std::endl;
   }
 };
 
@@ -71,6 +70,10 @@ struct ResetLastErrorMsg {
 }  // namespace
 
 namespace app {
+
+std::string lastErrorMessage() {
+  return theLastErrorMsg ? *theLastErrorMsg : std::string();
+}
 
 bool isWithLogging() {
   return SysInfo::getEnvVariable(std::nothrow, "QUERN_DEBUG", "") == "true";

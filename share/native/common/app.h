@@ -6,6 +6,7 @@
 #define APP_H
 
 #include <new>
+#include <string>
 
 class LogAppender;
 
@@ -22,6 +23,11 @@ bool isWithLogging();
 // it.
 int launch(const std::nothrow_t&, LauncherFunc func,
            LogAppender* lastErrorLogAppender = nullptr);
+
+// The bare error text that launch() is reporting, as the built-in extra
+// appender prints it; for an extra appender of one's own. Empty outside
+// launch()'s report of a failure.
+std::string lastErrorMessage();
 
 }  // namespace app
 

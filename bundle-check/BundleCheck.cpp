@@ -1,0 +1,86 @@
+// applauncher-check: shows what the launcher would do with an application
+// bundle, and every likely packaging mistake in it, without starting it.
+//
+//   applauncher-check [--home DIR | --no-home] [--json] [--load-runtime]
+//                     BUNDLE.app [-- ARG...]
+//
+// Exit status: 0 the bundle would launch and there is no finding, 1 the
+// launcher would fail, 2 it would launch with findings, 64 a wrong command
+// line.
+
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "BundleInspection.h"
+#include "ReportWriter.h"
+
+namespace {
+
+const int usageStatus = 64;
+
+int usage(const std::string& problem) {
+  std::cerr << "applauncher-check: " << problem
+            << "\nusage: applauncher-check [--home DIR | --no-home] [--json] "
+               "[--load-runtime] BUNDLE.app [-- ARG...]"
+            << std::endl;
+  return usageStatus;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  bundlecheck::Options options;
+  bool json = false;
+  bool homeChosen = false;
+  bool haveBundle = false;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") {
+      ++i;
+      break;
+    }
+    if (arg == "--json") {
+      json = true;
+    } else if (arg == "--load-runtime") {
+      options.loadRuntime = true;
+    } else if (arg == "--home" || arg == "--no-home") {
+      if (homeChosen) {
+        return usage("--home and --no-home may be given once, not both");
+      }
+      homeChosen = true;
+      if (arg == "--no-home") {
+        options.homeMode = bundlecheck::Options::NoHome;
+      } else if (i + 1 == argc) {
+        return usage("--home needs a directory");
+      } else {
+        options.homeMode = bundlecheck::Options::HomeGiven;
+        options.homeDir = argv[++i];
+      }
+    } else if (arg == "--help" || arg == "-h") {
+      usage("checks a bundle");
+      return 0;
+    } else if (!arg.empty() && arg[0] == '-') {
+      return usage("unknown option " + arg);
+    } else if (haveBundle) {
+      return usage("one bundle at a time; application arguments go after --");
+    } else {
+      options.bundle = arg;
+      haveBundle = true;
+    }
+  }
+  if (!haveBundle) {
+    return usage("no bundle given");
+  }
+  options.args.assign(argv + i, argv + argc);
+
+  const bundlecheck::Report report = bundlecheck::inspect(options);
+  if (json) {
+    bundlecheck::writeJson(report, std::cout);
+  } else {
+    bundlecheck::writeText(report, std::cout);
+  }
+  std::cout.flush();
+  return report.exitStatus();
+}

@@ -1,0 +1,145 @@
+#include "LibraryFile.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+namespace bundlecheck {
+
+namespace {
+
+uint32_t little(const unsigned char* p, int bytes) {
+  uint32_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) {
+    value = (value << 8) | p[i];
+  }
+  return value;
+}
+
+uint32_t big(const unsigned char* p, int bytes) {
+  uint32_t value = 0;
+  for (int i = 0; i < bytes; ++i) {
+    value = (value << 8) | p[i];
+  }
+  return value;
+}
+
+const uint32_t cpuArm64 = 0x0100000c;
+const uint32_t cpuX86_64 = 0x01000007;
+
+std::string elfMachineName(uint32_t machine) {
+  switch (machine) {
+    case 3:
+      return "i386";
+    case 40:
+      return "arm";
+    case 62:
+      return "x86-64";
+    case 183:
+      return "aarch64";
+    default:
+      return "machine " + std::to_string(machine);
+  }
+}
+
+std::string cpuName(uint32_t cpu) {
+  switch (cpu) {
+    case cpuArm64:
+      return "arm64";
+    case cpuX86_64:
+      return "x86_64";
+    default:
+      return "CPU type " + std::to_string(cpu);
+  }
+}
+
+void readElf(const unsigned char* h, size_t size, LibraryHeader& header) {
+  header.kind = LibraryHeader::Elf;
+  if (size < 20 || (h[5] != 1 && h[5] != 2)) {
+    header.description = "truncated ELF file";
+    return;
+  }
+  auto read = [&](size_t at) {
+    return h[5] == 1 ? little(h + at, 2) : big(h + at, 2);
+  };
+  const uint32_t type = read(16);
+  header.machine = read(18);
+  header.sharedLibrary = type == 3;
+  header.description =
+      std::string(h[4] == 2 ? "ELF 64-bit " : "ELF 32-bit ") +
+      (header.sharedLibrary ? "shared library" : "file that is no library") +
+      ", " + elfMachineName(header.machine);
+}
+
+void readMachO(const unsigned char* h, size_t size, LibraryHeader& header) {
+  header.kind = LibraryHeader::MachO;
+  if (size < 16) {
+    header.description = "truncated Mach-O file";
+    return;
+  }
+  header.machine = little(h + 4, 4);
+  header.hasArm64Slice = header.machine == cpuArm64;
+  // MH_DYLIB and MH_BUNDLE can both be opened by the loader.
+  const uint32_t type = little(h + 12, 4);
+  header.sharedLibrary = type == 6 || type == 8;
+  header.description =
+      std::string(h[0] == 0xcf ? "Mach-O 64-bit " : "Mach-O 32-bit ") +
+      (header.sharedLibrary ? "dynamic library" : "file that is no library") +
+      ", " + cpuName(header.machine);
+}
+
+void readUniversal(const unsigned char* h, size_t size, LibraryHeader& header) {
+  header.kind = LibraryHeader::Universal;
+  const uint32_t count = big(h + 4, 4);
+  std::string cpus;
+  for (uint32_t i = 0; i < count && 8 + 20 * (i + 1) <= size; ++i) {
+    const uint32_t cpu = big(h + 8 + 20 * i, 4);
+    if (i == 0) {
+      header.machine = cpu;
+    }
+    header.hasArm64Slice = header.hasArm64Slice || cpu == cpuArm64;
+    cpus += (i ? ", " : "") + cpuName(cpu);
+  }
+  // The slices' own headers are not read: a universal file is taken to be
+  // what its name says.
+  header.sharedLibrary = true;
+  header.description = "universal Mach-O file (" + cpus + ")";
+}
+
+}  // namespace
+
+LibraryHeader readLibraryHeader(const std::string& path) {
+  LibraryHeader header;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    header.kind = LibraryHeader::Unreadable;
+    header.description = "not found";
+    return header;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    header.kind = LibraryHeader::NotRegular;
+    header.description = "not a regular file";
+    return header;
+  }
+  std::ifstream in(path.c_str(), std::ios::binary);
+  unsigned char h[512] = {0};
+  in.read(reinterpret_cast<char*>(h), sizeof h);
+  const size_t size = static_cast<size_t>(in.gcount());
+  if (!in.is_open() || in.bad()) {
+    header.kind = LibraryHeader::Unreadable;
+    header.description = "unreadable";
+  } else if (size >= 4 && h[0] == 0x7f && h[1] == 'E' && h[2] == 'L' &&
+             h[3] == 'F') {
+    readElf(h, size, header);
+  } else if (size >= 4 && (h[0] == 0xcf || h[0] == 0xce) && h[1] == 0xfa &&
+             h[2] == 0xed && h[3] == 0xfe) {
+    readMachO(h, size, header);
+  } else if (size >= 8 && big(h, 4) == 0xcafebabe && big(h + 4, 4) < 32) {
+    readUniversal(h, size, header);
+  } else {
+    header.description = "neither an ELF nor a Mach-O file";
+  }
+  return header;
+}
+
+}  // namespace bundlecheck

@@ -1,0 +1,19 @@
+// Near-miss names: the recognised name a mistyped one most likely means.
+
+#ifndef BUNDLECHECK_NAMES_H
+#define BUNDLECHECK_NAMES_H
+
+#include <string>
+#include <vector>
+
+namespace bundlecheck {
+
+// The candidate that `name` most likely means: equal but for letter case or
+// surrounding blanks, else at most two edits away (one for short names).
+// Empty when none is that close.
+std::string likelyMeant(const std::string& name,
+                        const std::vector<std::string>& candidates);
+
+}  // namespace bundlecheck
+
+#endif  // BUNDLECHECK_NAMES_H

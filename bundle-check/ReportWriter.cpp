@@ -1,0 +1,170 @@
+#include "ReportWriter.h"
+
+#include <nlohmann/json.hpp>
+
+namespace bundlecheck {
+
+namespace {
+
+const char* yesNo(bool value) { return value ? "yes" : "no"; }
+
+std::string where(const Finding& finding) {
+  std::string text = finding.file;
+  if (finding.line > 0) {
+    text += ":" + std::to_string(finding.line);
+  }
+  return text.empty() ? text : text + ": ";
+}
+
+std::string outcome(const Report& report) {
+  if (report.error) {
+    return "the launcher would fail";
+  }
+  const size_t n = report.findings.size();
+  if (n == 0) {
+    return "the bundle would launch; no findings";
+  }
+  return "the bundle would launch, with " + std::to_string(n) +
+         (n == 1 ? " finding" : " findings");
+}
+
+nlohmann::ordered_json optionalString(const std::optional<std::string>& value) {
+  return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json();
+}
+
+nlohmann::ordered_json orNull(const std::string& value) {
+  return value.empty() ? nlohmann::ordered_json()
+                       : nlohmann::ordered_json(value);
+}
+
+nlohmann::ordered_json paths(const std::vector<PathCheck>& checks) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const PathCheck& check : checks) {
+    list.push_back({{"path", check.path}, {"exists", check.exists}});
+  }
+  return list;
+}
+
+}  // namespace
+
+void writeText(const Report& report, std::ostream& out) {
+  out << "Bundle: " << report.bundle << "\n";
+  if (!report.launcherPath.empty()) {
+    out << "Launcher: " << report.launcherPath << "\n"
+        << "  present: " << yesNo(report.launcherExists)
+        << ", regular file: " << yesNo(report.launcherIsRegularFile)
+        << ", executable: " << yesNo(report.launcherIsExecutable) << "\n";
+    out << "Info.plist: " << report.infoPlistPath << " ("
+        << report.infoPlistFormat << ")\n";
+  }
+  if (!report.packageFilePath.empty()) {
+    out << "Package file: " << report.packageFilePath;
+    if (!report.packageFileExists) {
+      out << " (absent)";
+    } else {
+      out << "\n  package name: " << report.packageName;
+    }
+    out << "\n";
+  }
+  if (!report.cfgFileUsed.empty() || !report.cfgCandidates.empty()) {
+    out << "Configuration:\n";
+    for (const PathCheck& candidate : report.cfgCandidates) {
+      out << "  candidate: " << candidate.path
+          << (candidate.exists ? " (found)" : " (absent)") << "\n";
+    }
+    if (!report.cfgFileUsed.empty()) {
+      out << "  used: " << report.cfgFileUsed << "\n";
+    }
+  }
+  out << "Findings: " << report.findings.size() << "\n";
+  for (const Finding& finding : report.findings) {
+    out << "  warning: " << where(finding) << finding.message << " ["
+        << finding.code << "]\n";
+  }
+  if (!report.runtimeDir.empty() || !report.libCandidates.empty()) {
+    out << "Runtime:\n  directory: " << report.runtimeDir
+        << (report.runtimeDirConfigured ? " (app.runtime)" : " (default)")
+        << "\n";
+    for (const PathCheck& candidate : report.libCandidates) {
+      out << "  candidate: " << candidate.path
+          << (candidate.exists ? " (found)" : " (absent)") << "\n";
+    }
+    if (!report.libPath.empty()) {
+      out << "  library: " << report.libPath
+          << "\n  format: " << report.libFormat << "\n";
+    }
+    if (report.loadAttempted) {
+      out << "  loaded, ZLI_Launch found: " << yesNo(report.loaded) << "\n";
+    }
+  }
+  if (!report.error) {
+    out << "Environment:\n";
+    for (const auto& entry : report.environment) {
+      out << "  " << entry.first << "=" << entry.second << "\n";
+    }
+    out << "Arguments:\n";
+    for (size_t i = 0; i != report.arguments.size(); ++i) {
+      out << "  [" << i << "] " << report.arguments[i] << "\n";
+    }
+  } else {
+    out << "Error: " << *report.error << "\n";
+  }
+  out << "Result: " << outcome(report) << "\n";
+}
+
+void writeJson(const Report& report, std::ostream& out) {
+  nlohmann::ordered_json findings = nlohmann::ordered_json::array();
+  for (const Finding& finding : report.findings) {
+    findings.push_back(
+        {{"code", finding.code},
+         {"file", orNull(finding.file)},
+         {"line", finding.line > 0 ? nlohmann::ordered_json(finding.line)
+                                   : nlohmann::ordered_json()},
+         {"message", finding.message}});
+  }
+  nlohmann::ordered_json environment = nlohmann::ordered_json::array();
+  for (const auto& entry : report.environment) {
+    environment.push_back({{"name", entry.first}, {"value", entry.second}});
+  }
+  const nlohmann::ordered_json json = {
+      {"bundle", report.bundle},
+      {"launcher",
+       {{"path", orNull(report.launcherPath)},
+        {"exists", report.launcherExists},
+        {"regularFile", report.launcherIsRegularFile},
+        {"executable", report.launcherIsExecutable}}},
+      {"infoPlist",
+       {{"path", orNull(report.infoPlistPath)},
+        {"format", orNull(report.infoPlistFormat)},
+        {"bundleExecutable", optionalString(report.bundleExecutable)},
+        {"bundlePackageType", optionalString(report.bundlePackageType)}}},
+      {"packageFile",
+       {{"path", orNull(report.packageFilePath)},
+        {"exists", report.packageFileExists},
+        {"packageName", report.packageFileExists
+                            ? nlohmann::ordered_json(report.packageName)
+                            : nlohmann::ordered_json()}}},
+      {"configuration",
+       {{"candidates", paths(report.cfgCandidates)},
+        {"used", orNull(report.cfgFileUsed)}}},
+      {"findings", findings},
+      {"runtime",
+       {{"directory", orNull(report.runtimeDir)},
+        {"configured", report.runtimeDirConfigured},
+        {"candidates", paths(report.libCandidates)},
+        {"library", orNull(report.libPath)},
+        {"format", orNull(report.libFormat)},
+        {"loaded", report.loadAttempted ? nlohmann::ordered_json(report.loaded)
+                                        : nlohmann::ordered_json()}}},
+      {"environment", environment},
+      {"arguments", report.arguments},
+      {"error", optionalString(report.error)},
+      {"wouldLaunch", report.wouldLaunch()},
+      {"exitStatus", report.exitStatus()}};
+  // Paths and values are bytes; what is not UTF-8 is shown as U+FFFD.
+  out << json.dump(2, ' ', false,
+                   nlohmann::ordered_json::error_handler_t::replace)
+      << "\n";
+}
+
+}  // namespace bundlecheck
