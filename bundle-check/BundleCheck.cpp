@@ -19,10 +19,12 @@ namespace {
 
 const int usageStatus = 64;
 
+const char* const usageLine =
+    "applauncher-check [--home DIR | --no-home] [--json] [--load-runtime] "
+    "BUNDLE.app [-- ARG...]";
+
 int usage(const std::string& problem) {
-  std::cerr << "applauncher-check: " << problem
-            << "\nusage: applauncher-check [--home DIR | --no-home] [--json] "
-               "[--load-runtime] BUNDLE.app [-- ARG...]"
+  std::cerr << "applauncher-check: " << problem << "\nusage: " << usageLine
             << std::endl;
   return usageStatus;
 }
@@ -59,7 +61,11 @@ int main(int argc, char* argv[]) {
         options.homeDir = argv[++i];
       }
     } else if (arg == "--help" || arg == "-h") {
-      usage("checks a bundle");
+      std::cout << "usage: " << usageLine
+                << "\nShows what the launcher would do with the bundle, and "
+                   "likely packaging mistakes in it.\nExit status: 0 it would "
+                   "launch, no findings; 1 it would fail; 2 it would launch, "
+                   "with findings.\n";
       return 0;
     } else if (!arg.empty() && arg[0] == '-') {
       return usage("unknown option " + arg);

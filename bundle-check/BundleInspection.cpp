@@ -331,7 +331,12 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
       StringList entries;
       tstrings::split(entries, it->second[i],
                       std::string(1, FileUtils::pathSeparator));
-      for (const std::string& entry : entries) {
+      for (std::string entry : entries) {
+        // "dir/*" stands for the archives in dir.
+        if (entry.size() >= 2 &&
+            entry.compare(entry.size() - 2, 2, "/*") == 0) {
+          entry.resize(entry.size() - 2);
+        }
         if (!entry.empty() && !FileUtils::isFileExists(entry)) {
           add("path-missing", i < lines.size() ? lines[i] : 0,
               what + " " + inQuotes(entry) + " names nothing");
@@ -474,6 +479,10 @@ void checkInfoPlist(Report& report) {
   };
   if (plist.format == "missing") {
     add("plist-missing", "the bundle has no Contents/Info.plist");
+    return;
+  }
+  // A binary property list is as good as an XML one; it is only not read.
+  if (plist.format == "binary") {
     return;
   }
   if (plist.format != "xml") {

@@ -53,6 +53,11 @@ std::string cpuName(uint32_t cpu) {
   }
 }
 
+// A 4-byte field of an ELF file in its own byte order (1 little, 2 big).
+uint32_t read4(const unsigned char* h, unsigned char order, uint64_t at) {
+  return order == 1 ? little(h + at, 4) : big(h + at, 4);
+}
+
 void readElf(const unsigned char* h, size_t size, LibraryHeader& header) {
   header.kind = LibraryHeader::Elf;
   if (size < 20 || (h[5] != 1 && h[5] != 2)) {
@@ -64,11 +69,28 @@ void readElf(const unsigned char* h, size_t size, LibraryHeader& header) {
   };
   const uint32_t type = read(16);
   header.machine = read(18);
-  header.sharedLibrary = type == 3;
-  header.description =
-      std::string(h[4] == 2 ? "ELF 64-bit " : "ELF 32-bit ") +
-      (header.sharedLibrary ? "shared library" : "file that is no library") +
-      ", " + elfMachineName(header.machine);
+  // A position-independent executable has the shared library's file type
+  // but names a program interpreter; the loader refuses to open it.
+  const bool is64 = h[4] == 2;
+  bool executable = false;
+  if (size >= 64 && type == 3) {
+    const uint32_t tableAt = is64 ? read4(h, h[5], 32) : read4(h, h[5], 28);
+    const uint32_t entrySize = read(is64 ? 54 : 42);
+    const uint32_t count = read(is64 ? 56 : 44);
+    for (uint32_t i = 0; i < count && entrySize >= 4; ++i) {
+      const uint64_t at = uint64_t(tableAt) + uint64_t(i) * entrySize;
+      if (at + 4 > size) {
+        break;
+      }
+      executable = executable || read4(h, h[5], at) == 3;  // PT_INTERP
+    }
+  }
+  header.sharedLibrary = type == 3 && !executable;
+  header.description = std::string(is64 ? "ELF 64-bit " : "ELF 32-bit ") +
+                       (header.sharedLibrary ? "shared library"
+                        : executable         ? "executable, not a library"
+                                             : "file that is no library") +
+                       ", " + elfMachineName(header.machine);
 }
 
 void readMachO(const unsigned char* h, size_t size, LibraryHeader& header) {
@@ -122,7 +144,7 @@ LibraryHeader readLibraryHeader(const std::string& path) {
     return header;
   }
   std::ifstream in(path.c_str(), std::ios::binary);
-  unsigned char h[512] = {0};
+  unsigned char h[4096] = {0};
   in.read(reinterpret_cast<char*>(h), sizeof h);
   const size_t size = static_cast<size_t>(in.gcount());
   if (!in.is_open() || in.bad()) {
