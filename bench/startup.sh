@@ -17,11 +17,8 @@ work=$3
 runs=${4:-300}
 
 mkdir -p "$work/home"
-bundle=$("$QUERN_SOURCE_DIR/tools/make-bundle" --launcher "$launcher" \
-  --name Hello --cfg "$QUERN_SOURCE_DIR/sample/Hello.cfg" \
-  --runtime-lib "$build/standin-runtime/libzli.dylib" \
-  --app-dir "$QUERN_SOURCE_DIR/sample/app" --package com.example.hello \
-  --force --out "$work")
+bundle=$("$QUERN_SOURCE_DIR/tools/make-sample-bundle" "$launcher" \
+  "$build/standin-runtime/libzli.dylib" "$work")
 app=$bundle/Contents/MacOS/Hello
 # An empty home directory: no per-user configuration replaces the bundle's.
 export HOME=$work/home

@@ -1,17 +1,10 @@
-# Apple: the launcher runs on macOS 11 or later, on 64-bit Arm only.
+# Apple: the architecture and the oldest macOS version are set in the
+# top-level CMakeLists.txt, before project().
 #
 # The real dyld provides _NSGetExecutablePath, so nothing of the Linux host
 # layer is compiled here. A Mach-O executable exports all its global
 # symbols: main and the flat hand-over functions that the runtime looks up
 # with dlsym, and the exported data of the launcher, are found that way.
-
-set(CMAKE_OSX_DEPLOYMENT_TARGET 11.0)
-set(CMAKE_OSX_ARCHITECTURES arm64)
-# The launcher's targets exist before this file is read and took their
-# architectures from the variable then; targets made later take them from
-# the variable above.
-set_target_properties(applauncher_core applauncher PROPERTIES
-  OSX_ARCHITECTURES arm64)
 
 # A compiler given a target triple (the zig cross build) takes the minimum
 # macOS version from the triple and not from -mmacosx-version-min, so the

@@ -8,11 +8,17 @@
 # also give zig its cache directories. tools/cross-build installs zig and
 # writes them; QUERN_ZIG_BIN may also come from the environment.
 
+# The architecture and the oldest macOS version come from the launcher's
+# CMakeLists.txt, which sets them before project(); CMake hands both on to
+# the compiler checks.
+if(NOT CMAKE_OSX_ARCHITECTURES OR NOT CMAKE_OSX_DEPLOYMENT_TARGET)
+  message(FATAL_ERROR
+    "CMAKE_OSX_ARCHITECTURES and CMAKE_OSX_DEPLOYMENT_TARGET must be set "
+    "before project(), as the launcher's CMakeLists.txt does")
+endif()
 set(CMAKE_SYSTEM_NAME Darwin)
 set(CMAKE_SYSTEM_VERSION 20.0)
-set(CMAKE_SYSTEM_PROCESSOR arm64)
-set(CMAKE_OSX_ARCHITECTURES arm64 CACHE STRING "Target architecture" FORCE)
-set(CMAKE_OSX_DEPLOYMENT_TARGET 11.0 CACHE STRING "Oldest macOS version" FORCE)
+set(CMAKE_SYSTEM_PROCESSOR ${CMAKE_OSX_ARCHITECTURES})
 
 if(NOT QUERN_ZIG_BIN)
   set(QUERN_ZIG_BIN "$ENV{QUERN_ZIG_BIN}")
@@ -28,8 +34,10 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUERN_ZIG_BIN)
 # The target triple: zig selects its macOS headers and libSystem stubs by
 # it, and writes its minimum macOS version into the files it links (it
 # ignores -mmacosx-version-min). CMake passes it to every compile and link
-# as --target=.
-set(QUERN_ZIG_TARGET aarch64-macos.${CMAKE_OSX_DEPLOYMENT_TARGET}-none)
+# as --target=. zig calls Apple's arm64 aarch64.
+string(REPLACE arm64 aarch64 QUERN_ZIG_ARCH "${CMAKE_OSX_ARCHITECTURES}")
+set(QUERN_ZIG_TARGET
+  ${QUERN_ZIG_ARCH}-macos.${CMAKE_OSX_DEPLOYMENT_TARGET}-none)
 set(CMAKE_C_COMPILER "${QUERN_ZIG_BIN}/zig-cc")
 set(CMAKE_CXX_COMPILER "${QUERN_ZIG_BIN}/zig-c++")
 set(CMAKE_C_COMPILER_TARGET ${QUERN_ZIG_TARGET})

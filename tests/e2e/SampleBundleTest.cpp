@@ -14,22 +14,9 @@ namespace {
 using e2e::RunResult;
 
 std::string makeSampleBundle(const e2e::TempDir& t) {
-  const std::string sample = e2e::sourceDir() + "/sample";
   e2e::RunOptions options;
-  options.args = {e2e::sourceDir() + "/tools/make-bundle",
-                  "--launcher",
-                  e2e::launcherUnderTest(),
-                  "--name",
-                  "Hello",
-                  "--cfg",
-                  sample + "/Hello.cfg",
-                  "--runtime-lib",
-                  e2e::standInRuntimeLib(),
-                  "--app-dir",
-                  sample + "/app",
-                  "--package",
-                  "com.example.hello",
-                  "--out",
+  options.args = {e2e::sourceDir() + "/tools/make-sample-bundle",
+                  e2e::launcherUnderTest(), e2e::standInRuntimeLib(),
                   t / "sample"};
   options.env = {"PATH=/usr/bin:/bin"};
   const RunResult made = e2e::run("/bin/bash", options);
