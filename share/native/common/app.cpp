@@ -6,6 +6,7 @@
 #include "ErrorHandling.h"
 #include "Log.h"
 #include "SysInfo.h"
+#include "SystemLog.h"
 
 namespace {
 
@@ -21,10 +22,15 @@ class StandardLogAppender : public LogAppender {
   }
 };
 
+// The one line a user sees without diagnostics. It also goes to the system
+// log, for the user who opened the application where standard error goes
+// nowhere.
 class LastErrorLogAppender : public LogAppender {
  public:
   void append(const LogEvent&) override {
-    std::cerr << app::lastErrorMessage() << std::endl;
+    const std::string line = app::lastErrorMessage();
+    std::cerr << line << std::endl;
+    SystemLog::error(line);
   }
 };
 

@@ -20,7 +20,7 @@ bool isWithLogging();
 // Runs `func` and returns 0 when it returned, 1 when it threw; never throws.
 // A failure's bare text always reaches standard error through the extra
 // appender; a null `lastErrorLogAppender` means the built-in one that prints
-// it.
+// it and also writes it to the system log.
 int launch(const std::nothrow_t&, LauncherFunc func,
            LogAppender* lastErrorLogAppender = nullptr);
 
