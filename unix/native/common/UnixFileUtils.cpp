@@ -15,7 +15,7 @@ std::string currentDirectory() {
   std::vector<char> buffer(1024, 0);
   if (!getcwd(buffer.data(), buffer.size())) {
     QUERN_THROW_AT("toAbsolutePath",
-                   "getcwd() failed. Error: " << lastCRTError());
+                   callFailedMessage("getcwd", "", lastCRTError()));
   }
   if (buffer[0] == 0) {
     QUERN_THROW_AT("toAbsolutePath", "getcwd() returned empty string");
