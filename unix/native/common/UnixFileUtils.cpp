@@ -52,6 +52,8 @@ std::string toAbsolutePath(const std::string& path) {
   return combinePath(currentDirectory(), path);
 }
 
+// Executables here have no suffix: the whole file name, dots included, names
+// the configuration ("My.App" reads "My.App.cfg"), as packagers name it.
 std::string stripExeSuffix(const std::string& path) { return path; }
 
 }  // namespace FileUtils
