@@ -6,8 +6,10 @@ target_sources(applauncher_core PRIVATE
 target_include_directories(applauncher_core PUBLIC
   ${PROJECT_SOURCE_DIR}/linux/native/include)
 
-# Export main and the flat hand-over functions, and nothing else, so that
-# a runtime library can find them with dlsym.
+# Export what a Mach-O executable exports of the launcher, and nothing else,
+# so that a runtime library finds the same symbols with dlsym: main, the
+# flat hand-over functions, and the data of the launcher (the section and
+# property names, the command line, the path-list separator).
 set(QUERN_EXPORTS_LIST ${PROJECT_SOURCE_DIR}/linux/native/exports.list)
 target_link_options(applauncher PRIVATE
   -Wl,--dynamic-list=${QUERN_EXPORTS_LIST})

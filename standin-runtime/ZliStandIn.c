@@ -19,6 +19,14 @@
  *                              before main is called again, so that a test
  *                              can show that the second pass reads none of
  *                              them
+ *   ZLI_STANDIN_BUSY=1         with ZLI_STANDIN_REENTER=1, keep the first
+ *                              call working while main runs again, as the
+ *                              real runtime's main thread does: it reads
+ *                              the whole environment and calls the
+ *                              launcher's exported zvmLauncherLog, round
+ *                              after round, until main returns; the second
+ *                              call waits until a round has begun after it
+ *                              was entered, so the two always overlap
  *
  * A report reads, one item a line:
  *
@@ -42,6 +50,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 typedef struct {
@@ -169,6 +178,7 @@ typedef struct {
   int argc;
   char** argv;
   int status;
+  atomic_int returned;
 } MainCall;
 
 static void* callMain(void* arg) {
@@ -177,11 +187,63 @@ static void* callMain(void* arg) {
   void* address = dlsym(RTLD_DEFAULT, "main");
   if (!address) {
     call->status = -1;
-    return NULL;
+  } else {
+    memcpy(&mainFunction, &address, sizeof mainFunction);
+    call->status = mainFunction(call->argc, call->argv);
   }
-  memcpy(&mainFunction, &address, sizeof mainFunction);
-  call->status = mainFunction(call->argc, call->argv);
+  atomic_store(&call->returned, 1);
   return NULL;
+}
+
+extern char** environ;
+
+typedef void (*LauncherLogFunc)(const char* fileName, int lineNum,
+                                const char* format, ...);
+
+/* Set while a first call keeps busy; counts the rounds it has finished. */
+static atomic_int busy;
+static atomic_int busyRounds;
+
+static void pauseBriefly(void) {
+  const struct timespec pause = {0, 1000000};
+  nanosleep(&pause, NULL);
+}
+
+/* ZLI_STANDIN_BUSY: what the first call does while main runs again. */
+static void keepBusy(MainCall* call) {
+  LauncherLogFunc launcherLog = NULL;
+  void* address = dlsym(RTLD_DEFAULT, "zvmLauncherLog");
+  if (address) {
+    memcpy(&launcherLog, &address, sizeof launcherLog);
+  }
+  do {
+    size_t entries = 0;
+    size_t bytes = 0;
+    for (char** entry = environ; entry && *entry; ++entry) {
+      bytes += strlen(*entry);
+      ++entries;
+    }
+    if (launcherLog) {
+      launcherLog(__FILE__, __LINE__,
+                  "stand-in busy: round %d, %zu environment entries, %zu "
+                  "bytes",
+                  atomic_load(&busyRounds), entries, bytes);
+    }
+    atomic_fetch_add(&busyRounds, 1);
+    pauseBriefly();
+  } while (!atomic_load(&call->returned));
+}
+
+/* A call made while a first call keeps busy returns only after a whole round
+ * of it has run since. */
+static void overlapBusyRound(void) {
+  if (!atomic_load(&busy)) {
+    return;
+  }
+  const int seen = atomic_load(&busyRounds);
+  while (atomic_load(&busyRounds) < seen + 2) {
+    pauseBriefly();
+  }
 }
 
 static void unlinkBeforeReentry(void) {
@@ -213,6 +275,9 @@ __attribute__((visibility("default"))) int ZLI_Launch(
     const char* text4, unsigned char flag1, unsigned char flag2,
     unsigned char flag3, int mode) {
   const int call = atomic_fetch_add(&calls, 1) + 1;
+  if (call > 1) {
+    overlapBusyRound();
+  }
   const char* quiet = getenv("ZLI_STANDIN_QUIET");
   const char* status = getenv("ZLI_STANDIN_STATUS");
   const int result = status ? atoi(status) : 0;
@@ -250,14 +315,22 @@ __attribute__((visibility("default"))) int ZLI_Launch(
 
   const char* reenter = getenv("ZLI_STANDIN_REENTER");
   if (call == 1 && reenter && strcmp(reenter, "1") == 0) {
+    const char* keepsBusy = getenv("ZLI_STANDIN_BUSY");
     unlinkBeforeReentry();
-    MainCall mainCall = {argc, argv, 0};
+    MainCall mainCall = {argc, argv, 0, 0};
     pthread_t thread;
+    if (keepsBusy && strcmp(keepsBusy, "1") == 0) {
+      atomic_store(&busy, 1);
+    }
     if (pthread_create(&thread, NULL, callMain, &mainCall) != 0) {
       mainCall.status = -2;
     } else {
+      if (atomic_load(&busy)) {
+        keepBusy(&mainCall);
+      }
       pthread_join(thread, NULL);
     }
+    atomic_store(&busy, 0);
     textPrintf(&t, "reentry status %lld\n", mainCall.status);
     emit(&t);
   }

@@ -1,5 +1,8 @@
 // The runtime calls main again, on a new thread, while its entry point is
-// running. These cases also run under ThreadSanitizer.
+// running. Every case runs twice: with the first call waiting for the second
+// pass, and with it busy meanwhile, reading the environment and logging
+// through the launcher as a real runtime's main thread does. These cases
+// also run under ThreadSanitizer.
 
 #include <gtest/gtest.h>
 
@@ -31,13 +34,30 @@ void expectSameLaunchTwice(const RunResult& r) {
   EXPECT_TRUE(r.record.unknownLines.empty()) << r;
 }
 
-TEST(LauncherTwoPass, ReenteredMainLaunchesAgainWithTheSameVector) {
+// The parameter: whether the first call keeps busy (ZLI_STANDIN_BUSY).
+class LauncherTwoPass : public testing::TestWithParam<bool> {
+ protected:
+  RunResult launch(const Bundle& bundle, const std::vector<std::string>& args,
+                   e2e::Environment env) const {
+    env.push_back("ZLI_STANDIN_REENTER=1");
+    if (GetParam()) {
+      env.push_back("ZLI_STANDIN_BUSY=1");
+    }
+    return bundle.launch(args, env);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(FirstCall, LauncherTwoPass, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Busy" : "Waits";
+                         });
+
+TEST_P(LauncherTwoPass, ReenteredMainLaunchesAgainWithTheSameVector) {
   const Bundle bundle("App",
                       e2e::readFile(e2e::fixturePath("e2e/every-key.cfg")));
   bundle.write("Contents/app/splash.png", "splash");
 
-  const RunResult r =
-      bundle.launch({"user-arg", "$APPDIR"}, {"ZLI_STANDIN_REENTER=1"});
+  const RunResult r = launch(bundle, {"user-arg", "$APPDIR"}, {});
 
   EXPECT_EQ(0, r.exitCode) << r;
   EXPECT_EQ("", r.err) << r;
@@ -56,7 +76,7 @@ TEST(LauncherTwoPass, ReenteredMainLaunchesAgainWithTheSameVector) {
       << r;
 }
 
-TEST(LauncherTwoPass, SecondPassReadsNoFile) {
+TEST_P(LauncherTwoPass, SecondPassReadsNoFile) {
   // The per-user configuration wins in the first pass; then every file the
   // first pass read is removed before main is entered again.
   const Bundle bundle("App", "[Application]\napp.mainclass=bundle.Main\n");
@@ -71,8 +91,8 @@ TEST(LauncherTwoPass, SecondPassReadsNoFile) {
       userCfg + ":" + bundle.cfgPath() + ":" + bundle.appDir() + "/.package";
 
   const RunResult r =
-      bundle.launch({}, {"HOME=" + home, "ZLI_STANDIN_REENTER=1",
-                         "ZLI_STANDIN_BEFORE_REENTER_UNLINK=" + removed});
+      launch(bundle, {},
+             {"HOME=" + home, "ZLI_STANDIN_BEFORE_REENTER_UNLINK=" + removed});
 
   EXPECT_EQ(0, r.exitCode) << r;
   EXPECT_EQ("", r.err) << r;
@@ -90,30 +110,31 @@ TEST(LauncherTwoPass, SecondPassReadsNoFile) {
   EXPECT_FALSE(std::filesystem::exists(bundle.appDir() + "/.package"));
 }
 
-TEST(LauncherTwoPass, SecondPassOnlyLaunches) {
+TEST_P(LauncherTwoPass, SecondPassOnlyLaunches) {
   const Bundle bundle("App", "[Application]\napp.mainclass=a.Main\n");
 
-  const RunResult r =
-      bundle.launch({}, {"QUERN_DEBUG=true", "ZLI_STANDIN_REENTER=1"});
+  const RunResult r = launch(bundle, {}, {"QUERN_DEBUG=true"});
 
   EXPECT_EQ(0, r.exitCode) << r;
   expectSameLaunchTwice(r);
   // Two passes through the run frame and two launches, but one
-  // configuration read and one launch description.
-  EXPECT_EQ(2u, countLinesWith(r, ": Entering launch")) << r;
-  EXPECT_EQ(2u, countLinesWith(r, ": Exiting launch")) << r;
-  EXPECT_EQ(2u, countLinesWith(r, ": ZVM library: \"")) << r;
-  EXPECT_EQ(2u, countLinesWith(r, ": zli lib: [")) << r;
-  EXPECT_EQ(1u, countLinesWith(r, ": Launcher config file path: ")) << r;
+  // configuration read and one launch description. Each text is one write:
+  // a busy first call's lines may land between the pieces of a line.
+  EXPECT_EQ(2u, countLinesWith(r, "Entering launch")) << r;
+  EXPECT_EQ(2u, countLinesWith(r, "Exiting launch")) << r;
+  EXPECT_EQ(2u, countLinesWith(r, "ZVM library: \"")) << r;
+  EXPECT_EQ(2u, countLinesWith(r, "zli lib: [")) << r;
+  EXPECT_EQ(1u, countLinesWith(r, "Launcher config file path: ")) << r;
   EXPECT_EQ(1u, countLinesWith(r, ")::Zvm()")) << r;
   EXPECT_EQ(0u, countLinesWith(r, "[ERROR]")) << r;
+  // The busy first call logs through the launcher's exported function.
+  EXPECT_EQ(GetParam(), countLinesWith(r, "stand-in busy: round ") > 0) << r;
 }
 
-TEST(LauncherTwoPass, FailingRuntimeFailsBothPasses) {
+TEST_P(LauncherTwoPass, FailingRuntimeFailsBothPasses) {
   const Bundle bundle("App", "[Application]\napp.mainclass=a.Main\n");
 
-  const RunResult r =
-      bundle.launch({}, {"ZLI_STANDIN_REENTER=1", "ZLI_STANDIN_STATUS=7"});
+  const RunResult r = launch(bundle, {}, {"ZLI_STANDIN_STATUS=7"});
 
   EXPECT_EQ(1, r.exitCode) << r;
   expectSameLaunchTwice(r);

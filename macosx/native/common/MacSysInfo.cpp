@@ -33,7 +33,7 @@ std::string getRealPath(const std::vector<char>& in) {
 
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) {
-    QUERN_THROW("lstat(" << path << ") failed. Error: " << lastCRTError());
+    QUERN_THROW(callFailedMessage("lstat", path, lastCRTError()));
   }
   if (!S_ISLNK(st.st_mode)) {
     return path;
@@ -46,7 +46,7 @@ std::string getRealPath(const std::vector<char>& in) {
   for (;;) {
     n = readlink(path.c_str(), buffer.data(), buffer.size());
     if (n < 0) {
-      QUERN_THROW("readlink(" << path << ") failed. Error: " << lastCRTError());
+      QUERN_THROW(callFailedMessage("readlink", path, lastCRTError()));
     }
     if (static_cast<size_t>(n) < buffer.size()) {
       break;

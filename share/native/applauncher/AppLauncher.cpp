@@ -110,6 +110,7 @@ std::string AppLauncher::getCfgFilePath() const {
 
   for (const std::string& dir : cfgFileLookupDirs) {
     const std::string candidate = FileUtils::combinePath(dir, cfgFileName);
+    // "file exit", as diagnostics readers and their scripts match it.
     LOG_TRACE("Check [" << candidate << "] file exit");
     const bool exists = FileUtils::isFileExists(candidate);
     if (listener) {

@@ -14,6 +14,18 @@ static int isDebugLogging(void) {
   return debug && strcmp(debug, "true") == 0;
 }
 
+/* Whether the variable already has this value. The second pass sets the
+ * entries the first pass set while the runtime's main thread may be reading
+ * the environment, so an entry already in place is not written again. A name
+ * that setenv refuses is never taken as set, so its failure is reported. */
+static int isAlreadySet(const char* name, const char* value) {
+  if (!*name || strchr(name, '=')) {
+    return 0;
+  }
+  const char* current = getenv(name);
+  return current && strcmp(current, value) == 0;
+}
+
 static char* entryAt(char** array, int index) {
   char* entry;
   memcpy(&entry, (char*)array + sizeof(char*) * (size_t)index, sizeof entry);
@@ -63,7 +75,9 @@ int zvmLauncherStartZvm(ZvmlLauncherData* data, void* zliLaunch) {
                       entryAt(data->envValues, i));
     }
     for (int i = 0; i < data->envCount; i++) {
-      if (setenv(entryAt(data->envNames, i), entryAt(data->envValues, i), 1)) {
+      const char* name = entryAt(data->envNames, i);
+      const char* value = entryAt(data->envValues, i);
+      if (!isAlreadySet(name, value) && setenv(name, value, 1)) {
         ZVMLAUNCHER_LOG("setenv(%d) failed", i);
       }
     }

@@ -56,9 +56,10 @@ typedef int (*ZliLaunchFunc)(int argc, char** argv, int count1,
 ZvmlLauncherData* zvmLauncherCreateZvmlLauncherData(
     const ZvmlLauncherCallbacks* callbacks, void* handle, int32_t* size);
 
-/* Sets the block's environment entries (later entries win) and returns what
- * ZLI_Launch at `zliLaunch` returns; -1 without calling it for a null block
- * or entry point. */
+/* Sets the block's environment entries (later entries win; a variable that
+ * already has the entry's value is not written) and returns what ZLI_Launch
+ * at `zliLaunch` returns; -1 without calling it for a null block or entry
+ * point. */
 int zvmLauncherStartZvm(ZvmlLauncherData* data, void* zliLaunch);
 
 /* With QUERN_DEBUG exactly "true": prints "<file base name>:<line>: " and

@@ -51,3 +51,9 @@ void reportUnknownError(const SourceCodePos& pos) {
 }
 
 std::string lastCRTError() { return std::strerror(errno); }
+
+std::string callFailedMessage(const std::string& call,
+                              const std::string& argument,
+                              const std::string& systemText) {
+  return call + "(" + argument + ") failed. Error: " + systemText;
+}

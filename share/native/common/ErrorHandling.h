@@ -62,6 +62,13 @@ void reportUnknownError(const SourceCodePos& pos);
 // The system's text for the current errno. Only reads errno.
 std::string lastCRTError();
 
+// "<call>(<argument>) failed. Error: <systemText>", the message of every
+// failed system call; `argument` is empty for a call without one. Throw
+// sites pass it to QUERN_THROW, so the report keeps their own position.
+std::string callFailedMessage(const std::string& call,
+                              const std::string& argument,
+                              const std::string& systemText);
+
 // Throws the QuernError for a message composed with tstrings::any, for
 // example: QUERN_THROW("Error opening \"" << path << "\" file");
 #define QUERN_THROW(msg) \

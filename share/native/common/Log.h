@@ -128,6 +128,9 @@ class Logger {
   Logger(LogAppender* appender, LogLevel level)
       : level(level), appender(appender) {}
 
+  // Set-up of a platform's log sink before the first event, and the call a
+  // re-entrant event makes while it runs; the hosts the launcher runs on log
+  // to standard streams that need none, so both are empty.
   static void initializeLogging() {}
   static void initializingLogging() {}
 

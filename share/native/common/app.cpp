@@ -120,6 +120,9 @@ int launch(const std::nothrow_t&, LauncherFunc func,
       reportUnknownError(SourceCodePos(__FILE__, "launch", __LINE__));
     }
   } catch (const std::runtime_error& e) {
+    // A failure from outside the launcher's own code prints the system's
+    // text for it, the one line users and scripts read; its exception text
+    // differs between C++ libraries and goes to the diagnostics only.
     errorMsg = lastCRTError();
     theLastErrorMsg = &errorMsg;
     reportError(SourceCodePos(__FILE__, "launch", __LINE__), e);

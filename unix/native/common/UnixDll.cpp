@@ -13,12 +13,12 @@ std::string loaderError() {
 Dll::Handle loadLibrary(const std::string& path) {
   // The loader would wait for ever on a named pipe.
   if (FileUtils::isSpecialFile(path)) {
-    QUERN_THROW("dlopen(" << path << ") failed. Error: " << path
-                          << ": not a regular file");
+    QUERN_THROW(
+        callFailedMessage("dlopen", path, path + ": not a regular file"));
   }
   const Dll::Handle h = dlopen(path.c_str(), RTLD_LAZY);
   if (!h) {
-    QUERN_THROW("dlopen(" << path << ") failed. Error: " << loaderError());
+    QUERN_THROW(callFailedMessage("dlopen", path, loaderError()));
   }
   return h;
 }
@@ -41,8 +41,7 @@ void* Dll::getFunction(const std::string& name, bool throwIfNotFound) const {
   dlerror();
   void* const addr = dlsym(libHandle, name.c_str());
   if (!addr && throwIfNotFound) {
-    QUERN_THROW("dlsym(" << path << ", " << name
-                         << ") failed. Error: " << loaderError());
+    QUERN_THROW(callFailedMessage("dlsym", path + ", " + name, loaderError()));
   }
   return addr;
 }

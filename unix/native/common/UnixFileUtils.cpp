@@ -15,7 +15,7 @@ std::string currentDirectory() {
   std::vector<char> buffer(1024, 0);
   if (!getcwd(buffer.data(), buffer.size())) {
     QUERN_THROW_AT("toAbsolutePath",
-                   "getcwd() failed. Error: " << lastCRTError());
+                   callFailedMessage("getcwd", "", lastCRTError()));
   }
   if (buffer[0] == 0) {
     QUERN_THROW_AT("toAbsolutePath", "getcwd() returned empty string");
@@ -52,6 +52,8 @@ std::string toAbsolutePath(const std::string& path) {
   return combinePath(currentDirectory(), path);
 }
 
+// Executables here have no suffix: the whole file name, dots included, names
+// the configuration ("My.App" reads "My.App.cfg"), as packagers name it.
 std::string stripExeSuffix(const std::string& path) { return path; }
 
 }  // namespace FileUtils
