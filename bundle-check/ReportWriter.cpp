@@ -97,7 +97,9 @@ void writeText(const Report& report, std::ostream& out) {
       out << "  loaded, ZLI_Launch found: " << yesNo(report.loaded) << "\n";
     }
   }
-  if (!report.error) {
+  // A failure to load the runtime comes after the vector is built; it is
+  // shown then too.
+  if (!report.arguments.empty()) {
     out << "Environment:\n";
     for (const auto& entry : report.environment) {
       out << "  " << entry.first << "=" << entry.second << "\n";
@@ -106,7 +108,8 @@ void writeText(const Report& report, std::ostream& out) {
     for (size_t i = 0; i != report.arguments.size(); ++i) {
       out << "  [" << i << "] " << report.arguments[i] << "\n";
     }
-  } else {
+  }
+  if (report.error) {
     out << "Error: " << *report.error << "\n";
   }
   out << "Result: " << outcome(report) << "\n";
