@@ -221,9 +221,26 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
     std::string key;
   };
 
+  // At most this many findings of one kind are listed; one more says that
+  // the rest are not. A file that repeats one mistake a million times gets
+  // a short report, and the check needs no more memory than a launch.
+  static const int listedOfOneKind = 100;
+
   void add(const std::string& code, int lineno, const std::string& message) {
-    report.findings.push_back(
-        Finding{code, report.cfgFileUsed, lineno, message});
+    const int count = ++counts[code];
+    if (count <= listedOfOneKind) {
+      report.findings.push_back(
+          Finding{code, report.cfgFileUsed, lineno, message});
+    } else if (count == listedOfOneKind + 1) {
+      report.findings.push_back(
+          Finding{"more-findings", report.cfgFileUsed, lineno,
+                  "findings [" + code + "] from here on are not listed"});
+    }
+  }
+
+  bool listing(const std::string& code) const {
+    const auto it = counts.find(code);
+    return it == counts.end() || it->second <= listedOfOneKind;
   }
 
   // The recorded lines of the section's occurrence that ends here are kept
@@ -252,7 +269,8 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
     for (const auto& macro : macros) {
       keys.push_back(macro.first);
     }
-    for (std::string::size_type pos = value.find('$'); pos != std::string::npos;
+    for (std::string::size_type pos = value.find('$');
+         pos != std::string::npos && listing("not-a-macro");
          pos = value.find('$', pos + 1)) {
       std::string::size_type end = pos + 1;
       while (end < value.size() &&
@@ -352,6 +370,7 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
   std::vector<Line> occurrence;  // its recorded lines so far
   std::map<std::string, std::vector<Line>> kept;  // what each section keeps
   std::map<std::string, std::vector<int>> headerLines;
+  std::map<std::string, int> counts;  // findings of each kind
 };
 
 // Receives the report of a failed pass from the launcher's run frame and
