@@ -1,0 +1,427 @@
+// applauncher-check on bundles made with tools/make-bundle. Each check runs
+// twice, for the text and the JSON report, which must agree; what the check
+// says the launcher would do or print is held against the launcher itself.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "e2e/BundleHarness.h"
+
+namespace {
+
+using e2e::Bundle;
+using e2e::RunResult;
+using nlohmann::json;
+namespace fs = std::filesystem;
+const auto npos = std::string::npos;
+
+const std::string mainClassCfg = "[Application]\napp.mainclass=demo.Main\n";
+const std::string plist = "Contents/Info.plist";
+const std::string cfg = "Contents/app/App.cfg";
+const std::string lib = "Contents/runtime/Contents/Home/lib/libzli.dylib";
+
+// Runs `exe`; with `nobody` as the user nobody when the tests run as root,
+// who reads every file (nothing when setpriv is missing).
+std::optional<RunResult> run(const std::string& exe,
+                             std::vector<std::string> args,
+                             const e2e::Environment& env = {},
+                             bool nobody = false) {
+  if (nobody && geteuid() == 0) {
+    if (access("/usr/bin/setpriv", X_OK) != 0) {
+      return std::nullopt;
+    }
+    args.insert(args.begin(), {"--reuid=65534", "--regid=65534",
+                               "--clear-groups", "--", exe});
+    return e2e::run("/usr/bin/setpriv", {args, "", env, "", 60});
+  }
+  return e2e::run(exe, {args, "", env, "", 60});
+}
+
+// The check's JSON report (null when it cannot run), after holding its
+// status, findings, error and vector against the text report.
+json check(std::vector<std::string> args, const e2e::Environment& env = {},
+           bool nobody = false) {
+  const std::optional<RunResult> text = run(QUERN_CHECK, args, env, nobody);
+  args.insert(args.begin(), "--json");
+  const std::optional<RunResult> j = run(QUERN_CHECK, args, env, nobody);
+  if (!text || !j) {
+    return json();
+  }
+  const json report = json::parse(j->out, nullptr, false);
+  if (report.is_discarded()) {
+    ADD_FAILURE() << "no JSON" << *j;
+    return json();
+  }
+  EXPECT_EQ(text->exitCode, j->exitCode) << *text;
+  EXPECT_EQ(j->exitCode, report["exitStatus"]);
+  std::string findings =
+      "\nFindings: " + std::to_string(report["findings"].size()) + "\n";
+  for (const json& f : report["findings"]) {
+    const std::string line = f["line"].is_null() ? "" : ":" + f["line"].dump();
+    findings +=
+        "  warning: " +
+        (f["file"].is_null() ? ""
+                             : f["file"].get<std::string>() + line + ": ") +
+        f["message"].get<std::string>() + " [" + f["code"].get<std::string>() +
+        "]\n";
+  }
+  std::string arguments = report["arguments"].empty() ? "" : "Arguments:\n";
+  for (size_t i = 0; i < report["arguments"].size(); ++i) {
+    arguments += "  [" + std::to_string(i) + "] " +
+                 report["arguments"][i].get<std::string>() + "\n";
+  }
+  const std::string error =
+      report["error"].is_null()
+          ? "\nResult: "
+          : "\nError: " + report["error"].get<std::string>() + "\nResult: ";
+  for (const std::string& part : {findings, arguments, error}) {
+    EXPECT_NE(npos, text->out.find(part)) << part << *text;
+  }
+  size_t warnings = 0;
+  for (size_t at = 0; (at = text->out.find("\n  warning: ", at)) != npos;
+       ++at) {
+    ++warnings;
+  }
+  EXPECT_EQ(report["findings"].size(), warnings);
+  EXPECT_EQ(report["arguments"].empty(), text->out.find("\n  [0] ") == npos);
+  return report;
+}
+
+// Changes the bundle: "rm PATH", "fifo PATH", "ln PATH TARGET", "cp PATH
+// FROM" (a file or a directory's contents; FROM under tests/fixtures unless
+// absolute), "write PATH TEXT" and "chmod0 PATH". PATH is relative to the
+// bundle; empty, it is the bundle. "with OPTION" adds an option of the check.
+void change(const Bundle& b, const std::string& how,
+            std::vector<std::string>& options) {
+  if (how.rfind("with ", 0) == 0) {
+    options.push_back(how.substr(5));
+    return;
+  }
+  const size_t end = how.find(' ', how.find(' ') + 1);
+  const std::string verb = how.substr(0, how.find(' '));
+  const std::string rel = how.substr(verb.size() + 1, end - verb.size() - 1);
+  const std::string arg = end == npos ? "" : how.substr(end + 1);
+  const std::string path = rel.empty() ? b.root() : b.path(rel);
+  if (verb == "rm" || verb == "fifo" || verb == "ln" || verb == "write") {
+    e2e::removePath(path);
+  }
+  if (verb == "fifo") {
+    ASSERT_EQ(0, mkfifo(path.c_str(), 0644)) << path;
+  } else if (verb == "ln") {
+    fs::create_symlink(arg, path);
+  } else if (verb == "cp") {
+    fs::copy(
+        arg[0] == '/' ? arg : e2e::fixturePath(arg), path,
+        fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  } else if (verb == "write") {
+    e2e::writeFile(path, arg);
+  } else if (verb == "chmod0") {
+    chmod(path.c_str(), 0);
+  }
+}
+
+TEST(BundleCheck, FindingsAndFailuresOfBundles) {
+  struct Row {
+    std::string what, cfg;
+    // Changes (above); "in DIR" makes the bundle in DIR; with a "chmod0",
+    // the check and the launcher run as nobody.
+    std::vector<std::string> changes;
+    // Findings "code:line" or "code:line:words of its message"; or
+    // "Error:" and the check's own line ('@' is the bundle), or nothing for
+    // the launcher's line.
+    std::vector<std::string> expected;
+  };
+  const auto row = [](std::string what, std::string cfg,
+                      std::vector<std::string> changes,
+                      std::vector<std::string> expected) {
+    return Row{what, cfg, changes, expected};
+  };
+  const std::string everyCfgFinding =
+      "app.early=1\n[Application]\napp.mainClass=demo.Main\n app.version=1\n"
+      "app.classpath=$APPDIR/missing.zar\napp.splash=$APPDIR/a.png\n"
+      "app.splash=$APPDIR/b.png\napp.version=1.0\r\napp.memory=1g \n\r\n"
+      "[ZealOptions]\nzeal-options=-Dx=$APP_DIR\n[Aplication]\n"
+      "[ Application ]\n[ZealOptions]\nzeal-options=-Dy=1\n";
+  const std::string otherApp =
+      "<plist><dict><key>CFBundleExecutable</key><string>Other</string>"
+      "<key>CFBundlePackageType</key><string>FMWK</string></dict></plist>";
+  std::string otherMachine = e2e::readFile(e2e::standInRuntimeLib());
+  otherMachine[18] = otherMachine[18] == 62 ? char(183) : char(62);
+  const std::string big(100 << 20, 'x');
+  std::string lines, words;
+  for (int i = 0; i != 1 << 20; ++i) {
+    lines += "x\n";
+    words += "$x";
+  }
+  // A mistake made a million times: a hundred findings, and one that says
+  // the rest are not listed.
+  const auto flood = [](const std::string& code, int line, int step) {
+    std::vector<std::string> found;
+    for (int i = 0; i != 100; ++i) {
+      found.push_back(code + ":" + std::to_string(line + i * step));
+    }
+    found.push_back("more-findings:" + std::to_string(line + 100 * step));
+    return found;
+  };
+  const std::string m = mainClassCfg, load = "with --load-runtime";
+  const std::vector<std::string> fails = {"Error:"};
+  const Row rows[] = {
+      row("every configuration finding, another app's Info.plist, no library",
+          everyCfgFinding,
+          {"write " + plist + " " + otherApp,
+           "cp " + lib + " dll/not-a-library.dylib"},
+          {"before-section:1:app.early", "unknown-key:3:\"app.mainclass\"",
+           "key-blanks:4", "path-missing:5:missing.zar",
+           "key-repeated:7:lines 6, 7", "splash-missing:7:b.png", "value-cr:8",
+           "value-blank:9", "cr-line:10", "not-a-macro:12:\"$APPDIR\"",
+           "unknown-section:13:\"Application\"", "header-blanks:14",
+           "section-repeated:15:line 11", "section-replaced:15:line 12 ",
+           "no-main:0", "plist-executable:0:\"Other\"",
+           "plist-package-type:0:\"FMWK\"", "runtime-not-library:0"}),
+      row("no Info.plist, a library for another machine", m,
+          {"rm " + plist, "write " + lib + " " + otherMachine},
+          {"plist-missing:0", "runtime-wrong-machine:0"}),
+      row("binary Info.plist, not read", m, {"write " + plist + " bplist00"},
+          {}),
+      row("Info.plist a named pipe", m, {"fifo " + plist},
+          {"plist-not-read:0:not a regular file"}),
+      row("Info.plist linked to /dev/zero", m, {"ln " + plist + " /dev/zero"},
+          {"plist-not-read:0:not a regular file"}),
+      row("100 MB Info.plist", m, {"write " + plist + " <plist>" + big},
+          {"plist-not-read:0"}),
+      row("unreadable Info.plist", m, {"chmod0 " + plist},
+          {"plist-not-read:0:unreadable"}),
+      row("library a named pipe", m, {"fifo " + lib},
+          {"runtime-not-library:0:not a regular file"}),
+      row("unreadable library", m, {"chmod0 " + lib},
+          {"runtime-not-library:0:unreadable"}),
+      row("NUL bytes in a key and section names",
+          e2e::readFile(e2e::fixturePath("hostile/nul-outside-values.cfg")), {},
+          {"unknown-section:2", "unknown-key:5:\"app.mainclass\"",
+           "unknown-section:7:\"ArgOptions\""}),
+      row("100 MB comment line",
+          "[Application]\n;" + big + "\napp.mainclass=demo.Main\n", {}, {}),
+      row("a million lines before any section", lines + m, {},
+          flood("before-section", 1, 1)),
+      row("a million words that are no macro",
+          m + "[ArgOptions]\narguments=" + words, {},
+          flood("not-a-macro", 4, 0)),
+      row("no configuration", m, {"rm " + cfg}, fails),
+      row("header without ']'", "[Application\n", {}, fails),
+      row("no runtime", m, {"rm Contents/runtime"}, fails),
+      row("library without ZLI_Launch", m,
+          {"cp " + lib + " " + QUERN_DLL_PROBE, load}, fails),
+      row("file that is no library", m,
+          {"cp " + lib + " dll/not-a-library.dylib", load}, fails),
+      row("library with a truncated header", m,
+          {"cp " + lib + " dll/truncated-header.dylib", load}, fails),
+      row("macro that does not settle",
+          "[Application]\napp.classpath=$APPDIR\n", {"in $APPDIR"}, fails),
+      row("configuration a named pipe", m, {"fifo " + cfg}, fails),
+      row("configuration linked to /dev/zero", m, {"ln " + cfg + " /dev/zero"},
+          fails),
+      row(".package a named pipe", m, {"fifo Contents/app/.package"}, fails),
+      row("library a named pipe, loaded", m, {"fifo " + lib, load}, fails),
+      row("NUL byte in a value",
+          e2e::readFile(e2e::fixturePath("hostile/nul-in-value.cfg")), {},
+          fails),
+      row("unreadable configuration", m, {"chmod0 " + cfg}, fails),
+      row("unreadable library, loaded", m, {"chmod0 " + lib, load}, fails),
+      row("launcher a loop of links", m,
+          {"ln Contents/MacOS/App loop", "ln Contents/MacOS/loop App"},
+          {"Error:No executable launcher at \"@/Contents/MacOS/App\""}),
+      row("no bundle", m, {"rm "}, {"Error:No bundle directory at \"@\""}),
+      row("bundle a file", m, {"write  x"},
+          {"Error:No bundle directory at \"@\""}),
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const bool in = !row.changes.empty() && row.changes[0].rfind("in ", 0) == 0;
+    const Bundle b("App", row.cfg, in ? row.changes[0].substr(3) : "");
+    chmod(b.temp().path().c_str(), 0755);  // for nobody
+    std::vector<std::string> args;
+    bool nobody = false;
+    for (size_t i = in ? 1 : 0; i < row.changes.size(); ++i) {
+      change(b, row.changes[i], args);
+      nobody = nobody || row.changes[i].rfind("chmod0", 0) == 0;
+    }
+    args.push_back(b.root());
+    const json report = check(args, {}, nobody);
+    if (report.is_null()) {
+      continue;  // as root without setpriv
+    }
+    if (row.expected.empty() || row.expected[0].rfind("Error:", 0) != 0) {
+      EXPECT_EQ(row.expected.empty() ? 0 : 2, report["exitStatus"]);
+    } else {
+      EXPECT_EQ(1, report["exitStatus"]);
+      std::string line = row.expected[0].substr(6);
+      if (line.empty()) {
+        const RunResult r = *run(b.launcher(), {}, {}, nobody);
+        EXPECT_EQ(1, r.exitCode) << r;
+        EXPECT_EQ(1u, r.errLines().size()) << r;
+        line = r.err.substr(0, r.err.find('\n'));
+      } else if (line.find('@') != npos) {
+        line.replace(line.find('@'), 1, b.root());
+      }
+      EXPECT_EQ(line, report["error"]);
+      continue;
+    }
+    ASSERT_LT(report["findings"].size(), 200u);
+    std::vector<std::string> got, expected;
+    std::map<std::string, std::string> messages;  // by "code:line"
+    bool runtimeFinding = false;
+    for (const json& f : report["findings"]) {
+      const std::string code = f["code"];
+      got.push_back(code + ":" +
+                    (f["line"].is_null() ? "0" : f["line"].dump()));
+      messages[got.back()] += f["message"].get<std::string>();
+      runtimeFinding = runtimeFinding || code.rfind("runtime-", 0) == 0;
+      EXPECT_EQ(b.path(code.rfind("plist-", 0) == 0     ? plist
+                       : code.rfind("runtime-", 0) == 0 ? lib
+                                                        : cfg),
+                f["file"]);
+    }
+    for (const std::string& e : row.expected) {
+      const size_t words = e.find(':', e.find(':') + 1);
+      expected.push_back(e.substr(0, words));
+      if (words != npos) {
+        EXPECT_NE(npos, messages[expected.back()].find(e.substr(words + 1)));
+      }
+    }
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, got);
+    if (!nobody && !runtimeFinding) {
+      const RunResult r = *run(b.launcher(), {});
+      ASSERT_EQ(1u, r.record.calls.size()) << r;
+      EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
+    }
+  }
+}
+
+TEST(BundleCheck, SampleHasNoFindingAndTheLaunchersVector) {
+  const e2e::TempDir t;
+  ASSERT_EQ(0,
+            run("/bin/bash",
+                {e2e::sourceDir() + "/tools/make-sample-bundle",
+                 e2e::launcherUnderTest(), e2e::standInRuntimeLib(), t.path()},
+                {"PATH=/usr/bin:/bin"})
+                ->exitCode);
+  const json report = check({"--no-home", t / "Hello.app"});
+  EXPECT_EQ(0, report["exitStatus"]);
+  EXPECT_EQ(json::array(), report["findings"]);
+  const RunResult r = *run(t / "Hello.app/Contents/MacOS/Hello", {});
+  ASSERT_EQ(1u, r.record.calls.size()) << r;
+  EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
+}
+
+// Every entry under `dir`: type and mode, size, times of change, content.
+std::string listing(const std::string& dir) {
+  std::ostringstream out;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    struct stat st;
+    lstat(entry.path().c_str(), &st);
+    out << entry.path() << " " << st.st_mode << " " << st.st_size << " "
+        << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec << " "
+        << st.st_ctim.tv_sec << "." << st.st_ctim.tv_nsec << " "
+        << (S_ISREG(st.st_mode)
+                ? std::hash<std::string>()(e2e::readFile(entry.path()))
+                : 0)
+        << "\n";
+  }
+  return out.str();
+}
+
+// The per-user configuration and the command line the check assumes,
+// against the launcher started with that HOME and those arguments. The
+// bundle and the home directory, read-only, stay as they were.
+TEST(BundleCheck, HomeAndArgumentsAsTheLauncherTakesThem) {
+  const Bundle b("App", mainClassCfg + "[ArgOptions]\narguments=configured\n");
+  b.writePackage("com.example.demo\n");
+  const std::string home = b.temp() / "home";
+  const std::string perUser =
+      home + "/Library/Application Support/com.example.demo/App.cfg";
+  e2e::writeFile(perUser, "[Application]\napp.mainclass=per.user.Main\n");
+  const auto writable = [&](fs::perm_options how) {
+    for (const std::string& dir : {b.root(), home}) {
+      for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        fs::permissions(entry.path(), fs::perms::owner_write, how);
+      }
+    }
+  };
+  writable(fs::perm_options::remove);
+  const std::string before = listing(b.temp().path());
+  struct Row {
+    std::vector<std::string> options;
+    std::string checkHome, launcherHome;
+    std::vector<std::string> args, tail;
+  };
+  const Row rows[] = {
+      {{"--load-runtime"}, home, home, {}, {"per.user.Main"}},
+      {{"--home", home}, "/nowhere", home, {}, {"per.user.Main"}},
+      {{"--no-home"}, home, "", {}, {"demo.Main", "configured"}},
+      {{"--no-home"},
+       home,
+       "",
+       {"one", "$APPDIR", "-psn_0_42", ""},
+       {"demo.Main", "one", "$APPDIR", ""}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.options) +
+                 " HOME=" + row.checkHome + ::testing::PrintToString(row.args));
+    std::vector<std::string> args = row.options;
+    args.push_back(b.root());
+    if (!row.args.empty()) {
+      args.push_back("--");
+      args.insert(args.end(), row.args.begin(), row.args.end());
+    }
+    const json report = check(args, {"HOME=" + row.checkHome});
+    EXPECT_EQ(0, report["exitStatus"]);
+    EXPECT_EQ(row.tail[0] == "demo.Main" ? b.cfgPath() : perUser,
+              report["configuration"]["used"]);
+    const std::vector<std::string> argv = report["arguments"];
+    EXPECT_EQ(row.tail, std::vector<std::string>(
+                            argv.end() - std::min(argv.size(), row.tail.size()),
+                            argv.end()));
+    const e2e::Environment env = {"HOME=" + row.launcherHome};
+    const RunResult r =
+        *run(b.launcher(), row.args,
+             row.launcherHome.empty() ? e2e::Environment() : env);
+    EXPECT_EQ(1u, r.record.calls.size()) << r;
+    for (const e2e::LaunchCall& call : r.record.calls) {
+      EXPECT_EQ(call.argv, argv);
+      EXPECT_EQ(call.env.at("DYLD_LIBRARY_PATH"),
+                report["environment"][0]["value"]);
+    }
+  }
+  EXPECT_EQ(before, listing(b.temp().path()));
+  writable(fs::perm_options::add);
+}
+
+TEST(BundleCheck, WrongCommandLinesExit64WithAUsageLine) {
+  const Bundle b("App", mainClassCfg);
+  const std::vector<std::vector<std::string>> commandLines = {
+      {},
+      {"--json"},
+      {"--frobnicate", b.root()},
+      {"--home"},
+      {"--home", b.temp().path(), "--no-home", b.root()},
+      {b.root(), b.root()},
+  };
+  for (const std::vector<std::string>& args : commandLines) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const RunResult r = *run(QUERN_CHECK, args);
+    EXPECT_EQ(64, r.exitCode) << r;
+    EXPECT_EQ("", r.out);
+    EXPECT_NE(npos, r.err.find("\nusage: applauncher-check ")) << r;
+  }
+}
+
+}  // namespace
