@@ -8,6 +8,30 @@ namespace {
 
 const char* yesNo(bool value) { return value ? "yes" : "no"; }
 
+// Control characters in paths, keys and values are shown escaped, so that
+// each item stays on its own line of the report and a CR can be seen.
+std::string shown(const std::string& text) {
+  static const char hex[] = "0123456789abcdef";
+  std::string result;
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      result += "\\r";
+    } else if (c == '\n') {
+      result += "\\n";
+    } else if (c == '\t') {
+      result += "\\t";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      result += "\\x";
+      result += hex[byte >> 4];
+      result += hex[byte & 15];
+    } else {
+      result += c;
+    }
+  }
+  return result;
+}
+
 std::string where(const Finding& finding) {
   std::string text = finding.file;
   if (finding.line > 0) {
@@ -48,49 +72,49 @@ nlohmann::ordered_json paths(const std::vector<PathCheck>& checks) {
 }  // namespace
 
 void writeText(const Report& report, std::ostream& out) {
-  out << "Bundle: " << report.bundle << "\n";
+  out << "Bundle: " << shown(report.bundle) << "\n";
   if (!report.launcherPath.empty()) {
-    out << "Launcher: " << report.launcherPath << "\n"
+    out << "Launcher: " << shown(report.launcherPath) << "\n"
         << "  present: " << yesNo(report.launcherExists)
         << ", regular file: " << yesNo(report.launcherIsRegularFile)
         << ", executable: " << yesNo(report.launcherIsExecutable) << "\n";
-    out << "Info.plist: " << report.infoPlistPath << " ("
+    out << "Info.plist: " << shown(report.infoPlistPath) << " ("
         << report.infoPlistFormat << ")\n";
   }
   if (!report.packageFilePath.empty()) {
-    out << "Package file: " << report.packageFilePath;
+    out << "Package file: " << shown(report.packageFilePath);
     if (!report.packageFileExists) {
       out << " (absent)";
     } else {
-      out << "\n  package name: " << report.packageName;
+      out << "\n  package name: " << shown(report.packageName);
     }
     out << "\n";
   }
   if (!report.cfgFileUsed.empty() || !report.cfgCandidates.empty()) {
     out << "Configuration:\n";
     for (const PathCheck& candidate : report.cfgCandidates) {
-      out << "  candidate: " << candidate.path
+      out << "  candidate: " << shown(candidate.path)
           << (candidate.exists ? " (found)" : " (absent)") << "\n";
     }
     if (!report.cfgFileUsed.empty()) {
-      out << "  used: " << report.cfgFileUsed << "\n";
+      out << "  used: " << shown(report.cfgFileUsed) << "\n";
     }
   }
   out << "Findings: " << report.findings.size() << "\n";
   for (const Finding& finding : report.findings) {
-    out << "  warning: " << where(finding) << finding.message << " ["
-        << finding.code << "]\n";
+    out << "  warning: " << shown(where(finding)) << shown(finding.message)
+        << " [" << finding.code << "]\n";
   }
   if (!report.runtimeDir.empty() || !report.libCandidates.empty()) {
-    out << "Runtime:\n  directory: " << report.runtimeDir
+    out << "Runtime:\n  directory: " << shown(report.runtimeDir)
         << (report.runtimeDirConfigured ? " (app.runtime)" : " (default)")
         << "\n";
     for (const PathCheck& candidate : report.libCandidates) {
-      out << "  candidate: " << candidate.path
+      out << "  candidate: " << shown(candidate.path)
           << (candidate.exists ? " (found)" : " (absent)") << "\n";
     }
     if (!report.libPath.empty()) {
-      out << "  library: " << report.libPath
+      out << "  library: " << shown(report.libPath)
           << "\n  format: " << report.libFormat << "\n";
     }
     if (report.loadAttempted) {
@@ -102,11 +126,11 @@ void writeText(const Report& report, std::ostream& out) {
   if (!report.arguments.empty()) {
     out << "Environment:\n";
     for (const auto& entry : report.environment) {
-      out << "  " << entry.first << "=" << entry.second << "\n";
+      out << "  " << shown(entry.first) << "=" << shown(entry.second) << "\n";
     }
     out << "Arguments:\n";
     for (size_t i = 0; i != report.arguments.size(); ++i) {
-      out << "  [" << i << "] " << report.arguments[i] << "\n";
+      out << "  [" << i << "] " << shown(report.arguments[i]) << "\n";
     }
   }
   if (report.error) {

@@ -44,6 +44,27 @@ std::optional<RunResult> run(const std::string& exe,
   return e2e::run(exe, {args, "", env, "", 60});
 }
 
+// The text report shows control characters escaped: \r, \n, \t or \xNN.
+std::string textOf(const std::string& raw) {
+  std::string text;
+  for (const unsigned char c : raw) {
+    const char* named = c == '\r'   ? "\\r"
+                        : c == '\n' ? "\\n"
+                        : c == '\t' ? "\\t"
+                                    : nullptr;
+    if (named) {
+      text += named;
+    } else if (c < 0x20 || c == 0x7f) {
+      char hex[5];
+      snprintf(hex, sizeof hex, "\\x%02x", c);
+      text += hex;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return text;
+}
+
 // The check's JSON report (null when it cannot run), after holding its
 // status, findings, error and vector against the text report.
 json check(std::vector<std::string> args, const e2e::Environment& env = {},
@@ -69,13 +90,13 @@ json check(std::vector<std::string> args, const e2e::Environment& env = {},
         "  warning: " +
         (f["file"].is_null() ? ""
                              : f["file"].get<std::string>() + line + ": ") +
-        f["message"].get<std::string>() + " [" + f["code"].get<std::string>() +
-        "]\n";
+        textOf(f["message"].get<std::string>()) + " [" +
+        f["code"].get<std::string>() + "]\n";
   }
   std::string arguments = report["arguments"].empty() ? "" : "Arguments:\n";
   for (size_t i = 0; i < report["arguments"].size(); ++i) {
     arguments += "  [" + std::to_string(i) + "] " +
-                 report["arguments"][i].get<std::string>() + "\n";
+                 textOf(report["arguments"][i].get<std::string>()) + "\n";
   }
   const std::string error =
       report["error"].is_null()
