@@ -1,8 +1,6 @@
 #include "CfgFile.h"
 
-#include <algorithm>
 #include <fstream>
-#include <vector>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -160,162 +158,83 @@ void splitProperty(const std::string& line, std::string& key,
   }
 }
 
-// What expandMacros needs to know about the macro table to tell a value
-// that is still settling from one that never will.
-class ExpansionGuard {
- public:
-  explicit ExpansionGuard(const CfgFile::Macros& macros)
-      : macroCount(macros.size()),
-        longestValue(0),
-        replacementsEatTheValue(everyReplacementEatsTheValue(macros)) {
+// Whether every value settles under this macro table, so that its expansion
+// needs no limit: every macro value that is not empty starts with a byte
+// that no key holds, and no macro value holds a key.
+//
+// Then every key occurrence that a pass replaces takes at least one byte of
+// the value as written with it. What is left of an inserted macro value is
+// always a beginning of it, its first byte included. An occurrence cannot
+// hold such a first byte, so it touches at most one inserted value, and it
+// cannot lie inside it, since no macro value holds a key: it runs from
+// inside that value into written bytes, and leaves a shorter beginning
+// behind. Written bytes, once replaced, are gone, so a value of n bytes
+// takes at most n replacements in all: it settles after at most n passes
+// that change it, and no text of it is longer than n times the longest
+// macro value (or n bytes, if that is more).
+//
+// The launcher's macro values are paths that start with "/", which no key
+// holds. They hold a key only when the bundle's path does, and then every
+// one of them holds it. The keys start with "$" and hold no other, so two
+// occurrences never overlap: an occurrence stays whole until its own macro
+// replaces it with a longer text that holds the key again. A value that
+// uses any macro then never settles, and one that uses none settles
+// without a replacement.
+bool everyValueSettles(const CfgFile::Macros& macros) {
+  for (const auto& key : macros) {
+    if (key.first.empty()) {
+      continue;
+    }
     for (const auto& macro : macros) {
-      if (!macro.first.empty()) {
-        longestValue = std::max(longestValue, macro.second.size());
+      const std::string& value = macro.second;
+      if (macro.first.empty() || value.empty()) {
+        continue;
+      }
+      if (key.first.find(value[0]) != std::string::npos ||
+          value.find(key.first) != std::string::npos) {
+        return false;
       }
     }
-    findSelfFeedingKeys(macros);
+  }
+  return true;
+}
+
+// Any other table gets two limits, which bound the time and memory that
+// expanding a value of n bytes takes:
+// - at most 64 passes more than there are macros may change it (a chain of
+//   macros that name each other needs one pass per link);
+// - the texts that replacements build for it add up to at most
+//   64 n bytes + 64 KiB; a text that would go past that is not built.
+// A pass reads the text it starts with (the value, or the last text of the
+// pass before) and the texts it builds, each a few times per macro, so that
+// refusing a value takes reading and writing at most a few times (macro
+// count + 2) that budget, besides reading the value once per macro, and
+// holding two of its texts at a time. The budget does not grow with the macro
+// values: texts made of short keys side by side cost the most to read. As shown
+// above, no launcher value that settles makes a replacement under such a table:
+// these limits refuse none of them.
+class ExpansionLimits {
+ public:
+  explicit ExpansionLimits(const CfgFile::Macros& macros)
+      : limited(!everyValueSettles(macros)), macroCount(macros.size()) {}
+
+  // Both limits are std::string::npos for a table under which every value
+  // settles.
+  std::string::size_type maxChangingPasses() const {
+    return limited ? macroCount + 64 : std::string::npos;
   }
 
-  // True when `text` holds a key that, as explained below, makes every
-  // further pass longer than the one before.
-  bool neverSettles(const std::string& text) const {
-    for (const std::string* key : selfFeedingKeys) {
-      if (text.find(*key) != std::string::npos) {
-        return true;
-      }
-    }
-    return false;
-  }
-
-  // Limits for a value of `length` bytes before expansion. When every
-  // replacement eats a byte of the value as written (see below), a value
-  // takes at most `length` replacements in all, so it settles after at most
-  // `length` changing passes and never holds more than its own bytes plus
-  // `length` macro values: these limits never stop it. Otherwise values
-  // that settle need about one pass per link of a chain of macros that name
-  // each other; a few dozen passes more are left for keys made up of text
-  // from both sides of a replacement.
-  std::string::size_type maxLength(std::string::size_type length) const {
-    const std::string::size_type factor = longestValue + 1;
-    if (length + 1 > std::string::npos / factor) {
+  std::string::size_type maxBytesBuilt(std::string::size_type length) const {
+    const std::string::size_type floor = std::string::size_type(64) << 10;
+    if (!limited || length > (std::string::npos - floor) / 64) {
       return std::string::npos;
     }
-    return (length + 1) * factor;
-  }
-  std::string::size_type maxChangingPasses(
-      std::string::size_type length) const {
-    return (replacementsEatTheValue ? length : 64) + macroCount + 1;
+    return 64 * length + floor;
   }
 
  private:
-  // A key is self-feeding when its value is longer than the key and holds
-  // another self-feeding key (or itself). When no two key occurrences can
-  // ever overlap, an occurrence stays intact until its own key replaces it;
-  // when moreover no value is shorter than its key, a text that holds a
-  // self-feeding key holds one again after every pass and gets longer with
-  // every pass, so it never settles. An application directory that contains
-  // "$APPDIR" is stopped that way before it grows at all.
-  void findSelfFeedingKeys(const CfgFile::Macros& macros) {
-    std::vector<const CfgFile::Macros::value_type*> candidates;
-    for (const auto& macro : macros) {
-      if (macro.first.empty()) {
-        continue;
-      }
-      if (macro.second.size() < macro.first.size()) {
-        return;
-      }
-      if (macro.second.size() > macro.first.size()) {
-        candidates.push_back(&macro);
-      }
-    }
-    if (!keysNeverOverlap(macros)) {
-      return;
-    }
-    // Drop the keys whose value holds no remaining candidate until none is
-    // dropped.
-    for (bool dropped = true; dropped;) {
-      dropped = false;
-      for (auto it = candidates.begin(); it != candidates.end();) {
-        bool feeds = false;
-        for (const auto* other : candidates) {
-          if ((*it)->second.find(other->first) != std::string::npos) {
-            feeds = true;
-            break;
-          }
-        }
-        if (feeds) {
-          ++it;
-        } else {
-          it = candidates.erase(it);
-          dropped = true;
-        }
-      }
-    }
-    for (const auto* macro : candidates) {
-      selfFeedingKeys.push_back(&macro->first);
-    }
-  }
-
-  // Holds when every key occurrence that a pass can replace takes at least
-  // one byte of the value as written with it. That is so when no macro value
-  // holds the first byte of a key, so every occurrence starts in the written
-  // text, and also when no macro value holds a key and each one starts with
-  // a byte that no key holds but in its first place: then no occurrence can
-  // begin in front of an inserted value and reach into it, and what is left
-  // of an inserted value is always a beginning of it, holding no key. The
-  // launcher's macro values are absolute paths, starting with "/".
-  static bool everyReplacementEatsTheValue(const CfgFile::Macros& macros) {
-    bool keyStartsInValues = false;
-    bool valuesStartClear = true;
-    for (const auto& key : macros) {
-      if (key.first.empty()) {
-        continue;
-      }
-      for (const auto& macro : macros) {
-        const std::string& value = macro.second;
-        if (macro.first.empty() || value.empty()) {
-          continue;
-        }
-        if (value.find(key.first[0]) != std::string::npos) {
-          keyStartsInValues = true;
-        }
-        if (value.find(key.first) != std::string::npos ||
-            key.first.find(value[0], 1) != std::string::npos) {
-          valuesStartClear = false;
-        }
-      }
-    }
-    return !keyStartsInValues || valuesStartClear;
-  }
-
-  // No key ends with the beginning of a key (itself included) and no key
-  // holds another one.
-  static bool keysNeverOverlap(const CfgFile::Macros& macros) {
-    for (const auto& a : macros) {
-      for (const auto& b : macros) {
-        const std::string& first = a.first;
-        const std::string& second = b.first;
-        if (first.empty() || second.empty()) {
-          continue;
-        }
-        if (&a != &b && second.find(first) != std::string::npos) {
-          return false;
-        }
-        for (std::string::size_type i = 1; i < first.size(); ++i) {
-          if (second.compare(0, first.size() - i, first, i,
-                             std::string::npos) == 0) {
-            return false;
-          }
-        }
-      }
-    }
-    return true;
-  }
-
+  bool limited;
   std::string::size_type macroCount;
-  std::string::size_type longestValue;
-  bool replacementsEatTheValue;
-  std::vector<const std::string*> selfFeedingKeys;
 };
 
 // Non-overlapping occurrences, counted the way tstrings::replace finds them.
@@ -330,28 +249,15 @@ std::string::size_type countOccurrences(const std::string& text,
 }
 
 // Expands one value in place, pass after pass, until a pass changes nothing.
-// Returns false, leaving the value half expanded, when it can be seen not to
-// settle or goes past the guard's limits.
+// Returns false, leaving the value half expanded, when a limit stops it.
+// Adds what it did to `work`.
 bool expandValue(std::string& value, const CfgFile::Macros& macros,
-                 const ExpansionGuard& guard) {
-  const std::string::size_type maxLength = guard.maxLength(value.size());
-  const std::string::size_type maxPasses =
-      guard.maxChangingPasses(value.size());
-  // A value that comes back to a text it had before goes round forever. A
-  // copy taken after 1, 2, 4, 8... passes meets any cycle once the copy is
-  // inside it and the cycle is no longer than the distance to the next
-  // copy. Before the first copy the earlier text is the value as given,
-  // which the first pass has just been found to differ from: most values
-  // settle at once and are never copied.
-  std::string earlier;
-  std::string::size_type sinceEarlier = 0;
-  std::string::size_type nextCopy = 1;
-
+                 const ExpansionLimits& limits, CfgFile::ExpansionWork& work) {
+  const std::string::size_type maxChangingPasses = limits.maxChangingPasses();
+  std::string::size_type budget = limits.maxBytesBuilt(value.size());
   std::string candidate;
-  for (std::string::size_type passes = 0;; ++passes) {
-    if (guard.neverSettles(value)) {
-      return false;
-    }
+  for (std::string::size_type changingPasses = 0;; ++changingPasses) {
+    ++work.passes;
     bool replaced = false;
     for (const auto& macro : macros) {
       const std::string& text = replaced ? candidate : value;
@@ -360,29 +266,26 @@ bool expandValue(std::string& value, const CfgFile::Macros& macros,
       if (count == 0) {
         continue;
       }
-      // Check the length before building the longer text.
+      // Check the length against what is left of the budget before building
+      // the text.
       const std::string::size_type kept =
           text.size() - count * macro.first.size();
-      if (kept > maxLength ||
-          (!macro.second.empty() &&
-           count > (maxLength - kept) / macro.second.size())) {
+      if (kept > budget || (!macro.second.empty() &&
+                            count > (budget - kept) / macro.second.size())) {
         return false;
       }
       candidate = tstrings::replace(text, macro.first, macro.second);
+      budget -= candidate.size();
+      work.bytesBuilt += candidate.size();
       replaced = true;
     }
     if (!replaced || candidate == value) {
       return true;
     }
-    if (passes >= maxPasses || (passes > 0 && candidate == earlier)) {
+    if (changingPasses == maxChangingPasses) {
       return false;
     }
     value.swap(candidate);
-    if (++sinceEarlier == nextCopy) {
-      earlier = value;
-      sinceEarlier = 0;
-      nextCopy *= 2;
-    }
   }
 }
 
@@ -480,23 +383,25 @@ StringList CfgFile::takeValues(const Id<SectionNameTag>& section,
   return values;
 }
 
-CfgFile CfgFile::expandMacros(const Macros& macros) const& {
+CfgFile CfgFile::expandMacros(const Macros& macros,
+                              ExpansionWork* work) const& {
   CfgFile copy(*this);
-  copy.expandMacrosInPlace(macros);
+  copy.expandMacrosInPlace(macros, work);
   return copy;
 }
 
-CfgFile CfgFile::expandMacros(const Macros& macros) && {
-  expandMacrosInPlace(macros);
+CfgFile CfgFile::expandMacros(const Macros& macros, ExpansionWork* work) && {
+  expandMacrosInPlace(macros, work);
   return std::move(*this);
 }
 
-void CfgFile::expandMacrosInPlace(const Macros& macros) {
-  const ExpansionGuard guard(macros);
+void CfgFile::expandMacrosInPlace(const Macros& macros, ExpansionWork* work) {
+  const ExpansionLimits limits(macros);
+  ExpansionWork unused;
   for (auto& section : sections) {
     for (auto& property : section.second) {
       for (std::string& value : property.second) {
-        if (!expandValue(value, macros, guard)) {
+        if (!expandValue(value, macros, limits, work ? *work : unused)) {
           QUERN_THROW("Macro expansion of \""
                       << property.first.name() << "\" in section \""
                       << section.first.name() << "\" does not settle");

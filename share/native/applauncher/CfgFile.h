@@ -9,6 +9,7 @@
 #ifndef CFGFILE_H
 #define CFGFILE_H
 
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <string>
@@ -91,16 +92,28 @@ class CfgFile {
   StringList takeValues(const Id<SectionNameTag>& section,
                         const Id<PropertyNameTag>& property);
 
+  // What expandMacros did, added up over the values it expanded (up to the
+  // refusal, if one is refused): for checking its cost.
+  struct ExpansionWork {
+    // Passes over the values, each settled value's last pass, which changes
+    // nothing, included.
+    std::size_t passes = 0;
+    // The total length of the texts that replacements built.
+    std::size_t bytesBuilt = 0;
+  };
+
   // A copy in which every value has every macro key replaced by its value,
   // repeatedly, until a pass changes nothing; this object stays unchanged.
   // Throws, naming the section and the property, when a value does not
-  // settle: when it holds a key that comes back, longer, with every pass,
-  // when it returns to a text it had before, or when it goes past the limits
-  // that a settling value of its length stays within (see CfgFile.cpp).
-  CfgFile expandMacros(const Macros& macros) const&;
+  // settle within the limits explained in CfgFile.cpp. Macro values that
+  // start with a byte no key holds (or are empty) and hold no key, as the
+  // launcher's paths do, need no limit: every value settles under them.
+  // Adds its work to `work` when given.
+  CfgFile expandMacros(const Macros& macros,
+                       ExpansionWork* work = nullptr) const&;
   // The same for a configuration about to be discarded: its values are
   // expanded where they are, without a copy.
-  CfgFile expandMacros(const Macros& macros) &&;
+  CfgFile expandMacros(const Macros& macros, ExpansionWork* work = nullptr) &&;
 
   // The last value; the empty string for an empty list.
   static std::string asString(Properties::const_reference property);
@@ -111,7 +124,7 @@ class CfgFile {
  private:
   typedef std::map<Id<SectionNameTag>, Properties> PropertyMap;
 
-  void expandMacrosInPlace(const Macros& macros);
+  void expandMacrosInPlace(const Macros& macros, ExpansionWork* work);
 
   PropertyMap sections;
   Properties emptyProperties;
