@@ -1,64 +1,17 @@
 #include "e2e/BundleHarness.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace e2e {
 
 namespace {
-
-std::runtime_error systemError(const std::string& what) {
-  return std::runtime_error(what + ": " + strerror(errno));
-}
-
-std::string tempBase() {
-  const char* tmp = getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
-
-// Closes a descriptor once; -1 means closed.
-void closeFd(int& fd) {
-  if (fd >= 0) {
-    close(fd);
-    fd = -1;
-  }
-}
-
-void makePipe(int fds[2]) {
-  if (pipe(fds) != 0) {
-    throw systemError("pipe");
-  }
-  for (int i = 0; i < 2; ++i) {
-    fcntl(fds[i], F_SETFD, FD_CLOEXEC);
-  }
-}
-
-std::vector<char*> cStrings(std::vector<std::string>& strings) {
-  std::vector<char*> result;
-  for (std::string& s : strings) {
-    result.push_back(&s[0]);
-  }
-  result.push_back(nullptr);
-  return result;
-}
 
 bool parseInt(const std::string& text, int& value) {
   if (text.empty()) {
@@ -81,76 +34,7 @@ bool startsWith(const std::string& s, const std::string& prefix) {
 }  // namespace
 
 std::string launcherUnderTest() { return QUERN_LAUNCHER; }
-std::string standInRuntimeLib() { return QUERN_STANDIN_LIB; }
 std::string sourceDir() { return QUERN_SOURCE_DIR; }
-std::string fixturePath(const std::string& relativePath) {
-  return std::string(QUERN_TEST_FIXTURES) + "/" + relativePath;
-}
-
-TempDir::TempDir() {
-  std::string pattern = tempBase() + "/quern-e2e-XXXXXX";
-  if (!mkdtemp(&pattern[0])) {
-    throw systemError("mkdtemp(" + pattern + ")");
-  }
-  char* real = realpath(pattern.c_str(), nullptr);
-  if (!real) {
-    throw systemError("realpath(" + pattern + ")");
-  }
-  dirPath = real;
-  free(real);
-}
-
-TempDir::~TempDir() {
-  const char* keep = getenv("QUERN_E2E_KEEP");
-  if (keep && std::string(keep) == "1") {
-    std::fprintf(stderr, "kept %s\n", dirPath.c_str());
-    return;
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(dirPath, ignored);
-}
-
-std::string TempDir::operator/(const std::string& relativePath) const {
-  return dirPath + "/" + relativePath;
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-  const std::filesystem::path parent =
-      std::filesystem::path(path).parent_path();
-  if (!parent.empty()) {
-    std::filesystem::create_directories(parent);
-  }
-  std::ofstream output(path, std::ios::binary | std::ios::trunc);
-  output << content;
-  output.close();
-  if (!output) {
-    throw std::runtime_error("cannot write " + path);
-  }
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream input(path, std::ios::binary);
-  if (!input) {
-    throw std::runtime_error("cannot read " + path);
-  }
-  std::ostringstream content;
-  content << input.rdbuf();
-  return content.str();
-}
-
-void copyFile(const std::string& from, const std::string& to) {
-  const std::filesystem::path parent = std::filesystem::path(to).parent_path();
-  if (!parent.empty()) {
-    std::filesystem::create_directories(parent);
-  }
-  std::filesystem::copy_file(from, to,
-                             std::filesystem::copy_options::overwrite_existing);
-}
-
-void removePath(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
-}
 
 std::string unescapeReport(const std::string& text) {
   std::string result;
@@ -240,176 +124,85 @@ LaunchRecord parseRecord(const std::string& text) {
 }
 
 std::vector<std::string> RunResult::errLines() const {
-  std::vector<std::string> lines;
-  std::istringstream input(err);
-  std::string line;
-  while (std::getline(input, line)) {
-    lines.push_back(line);
+  return testsupport::splitLines(err);
+}
+
+size_t RunResult::countErrLines(const std::string& text) const {
+  size_t count = 0;
+  for (const std::string& line : errLines()) {
+    count += line.find(text) != std::string::npos ? 1 : 0;
   }
-  return lines;
+  return count;
 }
 
 std::ostream& operator<<(std::ostream& os, const RunResult& r) {
-  os << "\n--- exit code " << r.exitCode;
-  if (r.termSignal) {
-    os << ", signal " << r.termSignal;
-  }
-  if (r.timedOut) {
-    os << ", timed out";
-  }
-  os << "\n--- stderr:\n"
-     << r.err << "--- stdout:\n"
-     << r.out << "--- record:\n"
-     << r.record.raw << "---\n";
-  return os;
+  return os << static_cast<const testsupport::ChildResult&>(r)
+            << "--- record:\n"
+            << r.record.raw << "---\n";
 }
 
 RunResult run(const std::string& executable, const RunOptions& options) {
-  TempDir recordDir;
+  const TempDir recordDir;
   const std::string recordPath = recordDir / "record";
-
-  std::vector<std::string> argv;
-  argv.push_back(options.argv0.empty() ? executable : options.argv0);
-  argv.insert(argv.end(), options.args.begin(), options.args.end());
-
-  std::vector<std::string> envp(options.env);
-  for (const char* name :
-       {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
-    const char* value = getenv(name);
-    if (value) {
-      envp.push_back(std::string(name) + "=" + value);
-    }
-  }
-  envp.push_back("ZLI_STANDIN_RECORD=" + recordPath);
-
-  std::vector<char*> argvPtrs = cStrings(argv);
-  std::vector<char*> envpPtrs = cStrings(envp);
-  const std::string cwd = options.cwd;
-
-  int outPipe[2];
-  int errPipe[2];
-  makePipe(outPipe);
-  makePipe(errPipe);
-
-  const pid_t pid = fork();
-  if (pid < 0) {
-    const std::runtime_error e = systemError("fork");
-    closeFd(outPipe[0]);
-    closeFd(outPipe[1]);
-    closeFd(errPipe[0]);
-    closeFd(errPipe[1]);
-    throw e;
-  }
-  if (pid == 0) {
-    // Only async-signal-safe calls between fork and exec.
-    setpgid(0, 0);
-    const int devNull = open("/dev/null", O_RDONLY);
-    if (devNull >= 0) {
-      dup2(devNull, 0);
-    }
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
-      static const char msg[] = "harness: chdir failed\n";
-      write(2, msg, sizeof msg - 1);
-      _exit(127);
-    }
-    execve(executable.c_str(), argvPtrs.data(), envpPtrs.data());
-    static const char msg[] = "harness: execve failed\n";
-    write(2, msg, sizeof msg - 1);
-    _exit(127);
-  }
-  closeFd(outPipe[1]);
-  closeFd(errPipe[1]);
+  RunOptions recorded = options;
+  recorded.env.push_back("ZLI_STANDIN_RECORD=" + recordPath);
 
   RunResult result;
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::seconds(options.timeoutSeconds);
-  const auto remainingMs = [&deadline]() {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-  };
-  const auto killChild = [&]() {
-    if (!result.timedOut) {
-      result.timedOut = true;
-      kill(-pid, SIGKILL);
-      kill(pid, SIGKILL);
-    }
-  };
-
-  int fds[2] = {outPipe[0], errPipe[0]};
-  std::string* sinks[2] = {&result.out, &result.err};
-  while (fds[0] >= 0 || fds[1] >= 0) {
-    pollfd polls[2];
-    nfds_t count = 0;
-    int which[2];
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i] >= 0) {
-        polls[count].fd = fds[i];
-        polls[count].events = POLLIN;
-        polls[count].revents = 0;
-        which[count] = i;
-        ++count;
-      }
-    }
-    const int ready = poll(polls, count, remainingMs());
-    if (ready < 0 && errno == EINTR) {
-      continue;
-    }
-    if (ready <= 0) {
-      // Time is up (or poll failed): stop the child; its pipes then close.
-      killChild();
-      if (ready < 0) {
-        break;
-      }
-      continue;
-    }
-    for (nfds_t p = 0; p < count; ++p) {
-      if (!polls[p].revents) {
-        continue;
-      }
-      char buffer[4096];
-      const ssize_t n = read(polls[p].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[which[p]]->append(buffer, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        closeFd(fds[which[p]]);
-      }
-    }
-  }
-  closeFd(fds[0]);
-  closeFd(fds[1]);
-
-  int status = 0;
-  for (;;) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) {
-      break;
-    }
-    if (done < 0 && errno != EINTR) {
-      throw systemError("waitpid");
-    }
-    if (remainingMs() == 0) {
-      killChild();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (WIFEXITED(status)) {
-    result.exitCode = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result.termSignal = WTERMSIG(status);
-  }
-  if (result.timedOut) {
-    ADD_FAILURE() << executable << " did not end within "
-                  << options.timeoutSeconds << " s and was killed" << result;
-  }
-
-  struct stat st;
-  if (stat(recordPath.c_str(), &st) == 0) {
+  static_cast<testsupport::ChildResult&>(result) =
+      testsupport::runProgram(executable, recorded);
+  if (std::filesystem::exists(recordPath)) {
     result.record = parseRecord(readFile(recordPath));
   }
   return result;
+}
+
+RunResult makeBundle(const std::vector<std::string>& args) {
+  RunOptions options;
+  options.args = {sourceDir() + "/tools/make-bundle"};
+  options.args.insert(options.args.end(), args.begin(), args.end());
+  options.env = {"PATH=/usr/bin:/bin"};
+  return run("/bin/bash", options);
+}
+
+std::string describe(const std::vector<std::string>& argv) {
+  size_t total = 0;
+  for (const std::string& arg : argv) {
+    total += arg.size();
+  }
+  std::string text = std::to_string(argv.size()) + " arguments, " +
+                     std::to_string(total) + " bytes";
+  if (total < 4096) {
+    text += ":";
+    for (const std::string& arg : argv) {
+      text += " [" + arg + "]";
+    }
+  }
+  return text;
+}
+
+void expectLaunched(const RunResult& r, const std::vector<std::string>& argv,
+                    const std::string& dyld) {
+  EXPECT_EQ(0, r.termSignal) << r.err;
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ("", r.err.substr(0, 2000));
+  ASSERT_EQ(1u, r.record.calls.size()) << r.err;
+  const LaunchCall& call = r.record.calls[0];
+  EXPECT_EQ(static_cast<int>(argv.size()), call.argc);
+  EXPECT_TRUE(call.argv == argv)
+      << "expected " << describe(argv) << "\nreceived " << describe(call.argv);
+  if (!dyld.empty()) {
+    const auto it = call.env.find("DYLD_LIBRARY_PATH");
+    ASSERT_TRUE(it != call.env.end() && it->second.has_value());
+    EXPECT_TRUE(*it->second == dyld)
+        << "expected " << describe({dyld}) << "\nreceived "
+        << describe({*it->second});
+  }
+}
+
+void expectFailed(const RunResult& r, const std::string& line) {
+  EXPECT_EQ(1, r.exitCode) << r;
+  EXPECT_EQ(line + "\n", r.err) << r;
+  EXPECT_TRUE(r.record.calls.empty()) << r;
 }
 
 Bundle::Bundle(const std::string& name, const std::string& cfgText)
@@ -424,24 +217,13 @@ Bundle::Bundle(const std::string& name, const std::string& cfgText,
 }
 
 void Bundle::make(const std::string& cfgText, const std::string& outDir) {
-  TempDir inputDir;
+  const TempDir inputDir;
   const std::string cfgInput = inputDir / "input.cfg";
   writeFile(cfgInput, cfgText);
 
-  RunOptions options;
-  options.args = {sourceDir() + "/tools/make-bundle",
-                  "--launcher",
-                  launcherUnderTest(),
-                  "--name",
-                  appName,
-                  "--cfg",
-                  cfgInput,
-                  "--runtime-lib",
-                  standInRuntimeLib(),
-                  "--out",
-                  outDir};
-  options.env = {"PATH=/usr/bin:/bin"};
-  const RunResult made = run("/bin/bash", options);
+  const RunResult made = makeBundle(
+      {"--launcher", launcherUnderTest(), "--name", appName, "--cfg", cfgInput,
+       "--runtime-lib", standInRuntimeLib(), "--out", outDir});
   // The helper prints the bundle's path with the output directory resolved.
   const std::string suffix = "/" + appName + ".app\n";
   if (made.exitCode != 0 || made.out.size() <= suffix.size() ||

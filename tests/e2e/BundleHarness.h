@@ -22,44 +22,22 @@
 #include <string>
 #include <vector>
 
+#include "helpers/TestSupport.h"
+
 namespace e2e {
 
-// The paths the build passes in: the launcher and stand-in runtime under
-// test, the source tree (for tools/make-bundle) and tests/fixtures.
+using testsupport::copyFile;
+using testsupport::fixturePath;
+using testsupport::readFile;
+using testsupport::removePath;
+using testsupport::standInRuntimeLib;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+// The paths the build passes in: the launcher under test, and the source
+// tree (for tools/make-bundle).
 std::string launcherUnderTest();
-std::string standInRuntimeLib();
 std::string sourceDir();
-std::string fixturePath(const std::string& relativePath);
-
-// A directory made fresh under $TMPDIR (or /tmp) and removed, with all it
-// holds, when the object goes. Set QUERN_E2E_KEEP=1 to keep it for a look.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  // Absolute, without symbolic links.
-  const std::string& path() const { return dirPath; }
-  // path() + "/" + relativePath.
-  std::string operator/(const std::string& relativePath) const;
-
- private:
-  std::string dirPath;
-};
-
-// Writes `content` to `path` exactly (no newline added), creating missing
-// parent directories. Throws std::runtime_error on failure.
-void writeFile(const std::string& path, const std::string& content);
-// The whole content of `path`; throws std::runtime_error if it is unreadable.
-std::string readFile(const std::string& path);
-// Copies a file, creating missing parent directories of `to` and replacing
-// an existing `to`. Throws std::filesystem::filesystem_error on failure.
-void copyFile(const std::string& from, const std::string& to);
-// Removes a file, a symbolic link or a whole directory tree; a missing path
-// is no error.
-void removePath(const std::string& path);
 
 // One call of the stand-in's ZLI_Launch, as it reported it.
 struct LaunchCall {
@@ -86,39 +64,43 @@ LaunchRecord parseRecord(const std::string& text);
 std::string unescapeReport(const std::string& text);
 
 // The environment of a run: "NAME=value" entries, and nothing else. The
-// harness adds ZLI_STANDIN_RECORD (its own temporary record file) and passes
-// on the sanitizer option variables (ASAN_OPTIONS, UBSAN_OPTIONS,
-// LSAN_OPTIONS, TSAN_OPTIONS) of the test process; every other variable,
-// HOME and PATH included, is present only if listed here.
+// harness adds ZLI_STANDIN_RECORD (its own temporary record file), and the
+// sanitizer option variables of the test process are passed on; every other
+// variable, HOME and PATH included, is present only if listed here.
 using Environment = std::vector<std::string>;
+using RunOptions = testsupport::ProgramOptions;
 
-struct RunOptions {
-  std::vector<std::string> args;  // after argv[0]
-  std::string argv0;              // empty: the executable's path
-  Environment env;
-  std::string cwd;  // empty: the test process's current directory
-  int timeoutSeconds = 20;
-};
-
-struct RunResult {
-  int exitCode = -1;      // the exit status, or -1 if the process did not exit
-  int termSignal = 0;     // the signal that ended it, or 0
-  bool timedOut = false;  // killed by the harness after the time-out
-  std::string out;        // standard output
-  std::string err;        // standard error
-  LaunchRecord record;    // what the stand-in runtime recorded (maybe empty)
+struct RunResult : testsupport::ChildResult {
+  LaunchRecord record;  // what the stand-in runtime recorded (maybe empty)
 
   // Standard error split into lines (without their line feeds).
   std::vector<std::string> errLines() const;
+  // How many lines of standard error hold `text`.
+  size_t countErrLines(const std::string& text) const;
 };
 
 // Prints exit status, streams and record, for failure messages.
 std::ostream& operator<<(std::ostream& os, const RunResult& r);
 
-// Starts `executable` with standard input from /dev/null and waits for it;
-// after options.timeoutSeconds it kills the child, sets timedOut and adds a
-// test failure. Throws std::runtime_error if the process cannot be started.
+// Starts `executable` as testsupport::runProgram does, and reads back what
+// the stand-in runtime recorded.
 RunResult run(const std::string& executable, const RunOptions& options);
+
+// Runs tools/make-bundle with these arguments and PATH=/usr/bin:/bin.
+RunResult makeBundle(const std::vector<std::string>& args);
+
+// The number of arguments and bytes of `argv`, and the arguments themselves
+// when they are short enough to print.
+std::string describe(const std::vector<std::string>& argv);
+
+// Expects one launch, with exit status 0, nothing on standard error and
+// exactly `argv`; and, when `dyld` is not empty, that DYLD_LIBRARY_PATH. A
+// large vector is compared without printing it whole.
+void expectLaunched(const RunResult& r, const std::vector<std::string>& argv,
+                    const std::string& dyld = std::string());
+// Expects exit status 1, exactly `line` on standard error, and the runtime
+// not entered.
+void expectFailed(const RunResult& r, const std::string& line);
 
 // A bundle <temp>/<name>.app made by tools/make-bundle from the launcher and
 // stand-in runtime under test, with `cfgText` as its configuration. Every

@@ -20,12 +20,6 @@ TEST(LauncherArguments, ConfigurationWithEveryKeyGivesTheFullVectorInOrder) {
 
   const RunResult r = bundle.launch({}, {"HOME=" + bundle.temp().path()});
 
-  EXPECT_EQ(0, r.exitCode) << r;
-  EXPECT_EQ("", r.err) << r;
-  EXPECT_EQ("", r.out) << r;
-  EXPECT_TRUE(r.record.unknownLines.empty()) << r;
-  ASSERT_EQ(1u, r.record.calls.size()) << r;
-  const e2e::LaunchCall& call = r.record.calls[0];
   const std::vector<std::string> expected = {
       bundle.launcher(),
       "--module-path",
@@ -46,10 +40,12 @@ TEST(LauncherArguments, ConfigurationWithEveryKeyGivesTheFullVectorInOrder) {
       "--first",
       bundle.binDir() + "/second",
   };
-  EXPECT_EQ(expected, call.argv) << r;
-  EXPECT_EQ(static_cast<int>(call.argv.size()), call.argc) << r;
-  EXPECT_EQ(1, call.call);
-  EXPECT_EQ(kExtra, call.extra) << r;
+  e2e::expectLaunched(r, expected);
+  EXPECT_EQ("", r.out) << r;
+  EXPECT_TRUE(r.record.unknownLines.empty()) << r;
+  ASSERT_EQ(1u, r.record.calls.size());
+  EXPECT_EQ(1, r.record.calls[0].call);
+  EXPECT_EQ(kExtra, r.record.calls[0].extra) << r;
 }
 
 TEST(LauncherArguments, EmptyConfigurationGivesLauncherPathAndAppPathOnly) {
@@ -64,15 +60,9 @@ TEST(LauncherArguments, EmptyConfigurationGivesLauncherPathAndAppPathOnly) {
   for (const char* cfg : configurations) {
     SCOPED_TRACE(cfg);
     const Bundle bundle("App", cfg);
-
-    const RunResult r = bundle.launch();
-
-    EXPECT_EQ(0, r.exitCode) << r;
-    EXPECT_EQ("", r.err) << r;
-    ASSERT_EQ(1u, r.record.calls.size()) << r;
-    const std::vector<std::string> expected = {
-        bundle.launcher(), "-Dquern.app-path=" + bundle.launcher()};
-    EXPECT_EQ(expected, r.record.calls[0].argv) << r;
+    e2e::expectLaunched(
+        bundle.launch(),
+        {bundle.launcher(), "-Dquern.app-path=" + bundle.launcher()});
   }
 }
 
@@ -105,34 +95,20 @@ TEST(LauncherArguments, CommandLineReplacesConfiguredArgumentsUnexpanded) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.commandLine));
-
-    const RunResult r = bundle.launch(c.commandLine);
-
-    EXPECT_EQ(0, r.exitCode) << r;
-    EXPECT_EQ("", r.err) << r;
-    ASSERT_EQ(1u, r.record.calls.size()) << r;
     std::vector<std::string> expected = {
         bundle.launcher(), "-Dquern.app-path=" + bundle.launcher(), "a.Main"};
     expected.insert(expected.end(), c.expected.begin(), c.expected.end());
-    EXPECT_EQ(expected, r.record.calls[0].argv) << r;
+    e2e::expectLaunched(bundle.launch(c.commandLine), expected);
   }
 }
 
 TEST(LauncherArguments, CommandLineArgumentsReachRuntimeWithoutArgSection) {
   const Bundle bundle("App", "[Application]\napp.mainzar=$APPDIR/app.zar\n");
 
-  const RunResult r = bundle.launch({"--flag", "value"});
-
-  EXPECT_EQ(0, r.exitCode) << r;
-  ASSERT_EQ(1u, r.record.calls.size()) << r;
-  const std::vector<std::string> expected = {
-      bundle.launcher(),
-      "-Dquern.app-path=" + bundle.launcher(),
-      "-zar",
-      bundle.appDir() + "/app.zar",
-      "--flag",
-      "value"};
-  EXPECT_EQ(expected, r.record.calls[0].argv) << r;
+  e2e::expectLaunched(
+      bundle.launch({"--flag", "value"}),
+      {bundle.launcher(), "-Dquern.app-path=" + bundle.launcher(), "-zar",
+       bundle.appDir() + "/app.zar", "--flag", "value"});
 }
 
 TEST(LauncherArguments, MacrosExpandToTheBundlesOwnDirectories) {
@@ -151,22 +127,11 @@ TEST(LauncherArguments, MacrosExpandToTheBundlesOwnDirectories) {
                       "my apps");
   const std::string a = bundle.appDir();
 
-  const RunResult r = bundle.launch({}, {"HOME=/home/nobody"});
-
-  EXPECT_EQ(0, r.exitCode) << r;
-  ASSERT_EQ(1u, r.record.calls.size()) << r;
-  const std::vector<std::string> expected = {
-      bundle.launcher(),
-      "-Da=" + a,
-      "-Db=" + bundle.binDir() + "/x",
-      "-Dc=" + bundle.root(),
-      "-Dd=" + a + ":" + a,
-      "-De=" + a + "X",
-      "-Df=$HOME/x",
-      "-Dg=$appdir",
-      "-Dquern.app-path=" + bundle.launcher(),
-  };
-  EXPECT_EQ(expected, r.record.calls[0].argv) << r;
+  e2e::expectLaunched(
+      bundle.launch({}, {"HOME=/home/nobody"}),
+      {bundle.launcher(), "-Da=" + a, "-Db=" + bundle.binDir() + "/x",
+       "-Dc=" + bundle.root(), "-Dd=" + a + ":" + a, "-De=" + a + "X",
+       "-Df=$HOME/x", "-Dg=$appdir", "-Dquern.app-path=" + bundle.launcher()});
   EXPECT_EQ(bundle.temp().path() + "/my apps/App.app/Contents/app", a);
 }
 

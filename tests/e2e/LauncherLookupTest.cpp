@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <optional>
 
@@ -23,13 +22,6 @@ std::string mainClassOf(const RunResult& r) {
     return "<no launch>";
   }
   return r.record.calls[0].argv.back();
-}
-
-size_t countLinesWith(const RunResult& r, const std::string& text) {
-  const std::vector<std::string> lines = r.errLines();
-  return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-    return l.find(text) != std::string::npos;
-  });
 }
 
 std::string canonical(const std::string& path) {
@@ -117,12 +109,12 @@ TEST(LauncherConfigLookup, PerUserConfigurationOfThePackageTakesPrecedence) {
       EXPECT_EQ("", r.err) << r;
     } else if (c.home == Case::HomeUnset) {
       // The missing home directory is reported once and the launch goes on.
-      EXPECT_EQ(1u, countLinesWith(r, "[ERROR] ")) << r;
-      EXPECT_EQ(1u, countLinesWith(r, "HOME")) << r;
-      EXPECT_EQ(1u, countLinesWith(r, "[ERROR] MacLauncher.cpp:")) << r;
+      EXPECT_EQ(1u, r.countErrLines("[ERROR] ")) << r;
+      EXPECT_EQ(1u, r.countErrLines("HOME")) << r;
+      EXPECT_EQ(1u, r.countErrLines("[ERROR] MacLauncher.cpp:")) << r;
     } else {
-      EXPECT_EQ(0u, countLinesWith(r, "[ERROR] ")) << r;
-      EXPECT_EQ(0u, countLinesWith(r, "Check [")) << r;
+      EXPECT_EQ(0u, r.countErrLines("[ERROR] ")) << r;
+      EXPECT_EQ(0u, r.countErrLines("Check [")) << r;
     }
   }
 }
@@ -192,7 +184,7 @@ TEST(LauncherRuntime, RuntimeLibraryIsFoundWhereTheConfigurationSays) {
     if (c.exitCode == 0) {
       EXPECT_EQ("", quiet.err) << quiet;
       EXPECT_EQ(1u, quiet.record.calls.size()) << quiet;
-      EXPECT_EQ(1u, countLinesWith(debug, "zli lib: [" + lib + "]")) << debug;
+      EXPECT_EQ(1u, debug.countErrLines("zli lib: [" + lib + "]")) << debug;
     } else {
       EXPECT_EQ(0u, quiet.record.calls.size()) << quiet;
       EXPECT_EQ(0u, quiet.err.find("dlopen(" + lib + ") failed. Error: "))
@@ -202,9 +194,8 @@ TEST(LauncherRuntime, RuntimeLibraryIsFoundWhereTheConfigurationSays) {
     // The default runtime is reported only when the configuration names
     // none.
     EXPECT_EQ(*c.runtimeLine ? 0u : 1u,
-              countLinesWith(debug,
-                             "Property \"app.runtime\" not found in "
-                             "\"Application\" section"))
+              debug.countErrLines("Property \"app.runtime\" not found in "
+                                  "\"Application\" section"))
         << debug;
   }
 }
@@ -271,11 +262,11 @@ TEST(LauncherLibraryPath, AppDirectoryIsAddedUnlessAlreadyListed) {
     EXPECT_EQ(0, r.exitCode) << r;
     EXPECT_EQ(c.expected, dyldOf(r)) << r;
     if (c.entryRecorded) {
-      EXPECT_EQ(1u, countLinesWith(r, ": env var[0]: DYLD_LIBRARY_PATH=[" +
-                                          c.expected + "]"))
+      EXPECT_EQ(1u, r.countErrLines(": env var[0]: DYLD_LIBRARY_PATH=[" +
+                                    c.expected + "]"))
           << r;
     }
-    EXPECT_EQ(c.entryRecorded ? 1u : 0u, countLinesWith(r, ": env var[")) << r;
+    EXPECT_EQ(c.entryRecorded ? 1u : 0u, r.countErrLines(": env var[")) << r;
   }
 }
 

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #include "e2e/BundleHarness.h"
@@ -15,13 +14,6 @@ namespace {
 
 using e2e::Bundle;
 using e2e::RunResult;
-
-size_t countLinesWith(const RunResult& r, const std::string& text) {
-  const std::vector<std::string> lines = r.errLines();
-  return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-    return l.find(text) != std::string::npos;
-  });
-}
 
 // Both calls of the runtime saw the same vector and the same environment.
 void expectSameLaunchTwice(const RunResult& r) {
@@ -120,15 +112,15 @@ TEST_P(LauncherTwoPass, SecondPassOnlyLaunches) {
   // Two passes through the run frame and two launches, but one
   // configuration read and one launch description. Each text is one write:
   // a busy first call's lines may land between the pieces of a line.
-  EXPECT_EQ(2u, countLinesWith(r, "Entering launch")) << r;
-  EXPECT_EQ(2u, countLinesWith(r, "Exiting launch")) << r;
-  EXPECT_EQ(2u, countLinesWith(r, "ZVM library: \"")) << r;
-  EXPECT_EQ(2u, countLinesWith(r, "zli lib: [")) << r;
-  EXPECT_EQ(1u, countLinesWith(r, "Launcher config file path: ")) << r;
-  EXPECT_EQ(1u, countLinesWith(r, ")::Zvm()")) << r;
-  EXPECT_EQ(0u, countLinesWith(r, "[ERROR]")) << r;
+  EXPECT_EQ(2u, r.countErrLines("Entering launch")) << r;
+  EXPECT_EQ(2u, r.countErrLines("Exiting launch")) << r;
+  EXPECT_EQ(2u, r.countErrLines("ZVM library: \"")) << r;
+  EXPECT_EQ(2u, r.countErrLines("zli lib: [")) << r;
+  EXPECT_EQ(1u, r.countErrLines("Launcher config file path: ")) << r;
+  EXPECT_EQ(1u, r.countErrLines(")::Zvm()")) << r;
+  EXPECT_EQ(0u, r.countErrLines("[ERROR]")) << r;
   // The busy first call logs through the launcher's exported function.
-  EXPECT_EQ(GetParam(), countLinesWith(r, "stand-in busy: round ") > 0) << r;
+  EXPECT_EQ(GetParam(), r.countErrLines("stand-in busy: round ") > 0) << r;
 }
 
 TEST_P(LauncherTwoPass, FailingRuntimeFailsBothPasses) {

@@ -12,13 +12,7 @@ namespace {
 
 using e2e::RunResult;
 
-RunResult makeBundle(const std::vector<std::string>& args) {
-  e2e::RunOptions options;
-  options.args = {e2e::sourceDir() + "/tools/make-bundle"};
-  options.args.insert(options.args.end(), args.begin(), args.end());
-  options.env = {"PATH=/usr/bin:/bin"};
-  return e2e::run("/bin/bash", options);
-}
+using e2e::makeBundle;
 
 bool isExecutable(const std::string& path) {
   struct stat st;

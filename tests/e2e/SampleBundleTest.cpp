@@ -51,10 +51,6 @@ TEST(SampleBundle, ConfigurationNamesTheBundledFilesInTheDocumentedVector) {
 
   const RunResult r = runWithHome(launcher, {}, t / "home");
 
-  EXPECT_EQ(0, r.exitCode) << r;
-  EXPECT_EQ("", r.err) << r;
-  ASSERT_EQ(1u, r.record.calls.size()) << r;
-  const std::vector<std::string>& argv = r.record.calls[0].argv;
   const std::vector<std::string> expected = {
       launcher,
       "--module-path",
@@ -70,11 +66,11 @@ TEST(SampleBundle, ConfigurationNamesTheBundledFilesInTheDocumentedVector) {
       "--greeting",
       "Hello from the sample bundle",
   };
-  ASSERT_EQ(expected, argv) << r;
-  for (const std::string& entry : split(argv[4], ':')) {
+  e2e::expectLaunched(r, expected);
+  for (const std::string& entry : split(expected[4], ':')) {
     EXPECT_TRUE(std::filesystem::is_regular_file(entry)) << entry;
   }
-  EXPECT_TRUE(std::filesystem::is_directory(argv[2]));
+  EXPECT_TRUE(std::filesystem::is_directory(expected[2]));
   EXPECT_TRUE(std::filesystem::is_directory(a + "/data"));
 }
 
@@ -91,22 +87,13 @@ TEST(SampleBundle, PerUserCopyAndCommandLineTakePrecedence) {
       "arguments=--greeting\n"
       "arguments=Hello from my own copy\n");
 
-  const RunResult own = runWithHome(launcher, {}, home);
-  const RunResult args = runWithHome(launcher, {"--name", "World"}, home);
-
-  EXPECT_EQ(0, own.exitCode) << own;
-  ASSERT_EQ(1u, own.record.calls.size()) << own;
-  const std::vector<std::string> expectedOwn = {
-      launcher, "-Dquern.app-path=" + launcher, "com.example.hello.Main",
-      "--greeting", "Hello from my own copy"};
-  EXPECT_EQ(expectedOwn, own.record.calls[0].argv) << own;
-
-  EXPECT_EQ(0, args.exitCode) << args;
-  ASSERT_EQ(1u, args.record.calls.size()) << args;
-  const std::vector<std::string> expectedArgs = {
-      launcher, "-Dquern.app-path=" + launcher, "com.example.hello.Main",
-      "--name", "World"};
-  EXPECT_EQ(expectedArgs, args.record.calls[0].argv) << args;
+  e2e::expectLaunched(
+      runWithHome(launcher, {}, home),
+      {launcher, "-Dquern.app-path=" + launcher, "com.example.hello.Main",
+       "--greeting", "Hello from my own copy"});
+  e2e::expectLaunched(runWithHome(launcher, {"--name", "World"}, home),
+                      {launcher, "-Dquern.app-path=" + launcher,
+                       "com.example.hello.Main", "--name", "World"});
 }
 
 }  // namespace

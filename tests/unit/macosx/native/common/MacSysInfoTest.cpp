@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,7 +10,7 @@
 
 #include "ErrorHandling.h"
 #include "SysInfo.h"
-#include "helpers/LauncherTestSupport.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
@@ -27,48 +26,13 @@ void makeLink(const std::string& target, const std::string& link) {
   ASSERT_EQ(0, symlink(target.c_str(), link.c_str())) << std::strerror(errno);
 }
 
-struct ProbeRun {
-  int exitStatus;
-  std::string out;
-};
-
-// Starts the probe as `path` (execv: no search, a relative path is taken
-// from `cwd`) with `cwd` as its working directory, and returns what it
-// printed.
-ProbeRun runProbe(const std::string& cwd, const std::string& path) {
-  int fds[2];
-  if (pipe(fds) != 0) {
-    return {-1, "pipe failed"};
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    dup2(fds[1], 1);
-    dup2(fds[1], 2);
-    if (chdir(cwd.c_str()) != 0) {
-      _exit(126);
-    }
-    char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    execv(path.c_str(), argv);
-    _exit(127);
-  }
-  close(fds[1]);
-  ProbeRun run{-1, std::string()};
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
-    run.out.append(buffer, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) {
-    run.exitStatus = WEXITSTATUS(status);
-  }
-  if (!run.out.empty() && run.out.back() == '\n') {
-    run.out.pop_back();
-  }
-  return run;
+// Starts the probe as `path` (no search: a relative path is taken from
+// `cwd`) with `cwd` as its working directory.
+testsupport::ChildResult runProbe(const std::string& cwd,
+                                  const std::string& path) {
+  testsupport::ProgramOptions options;
+  options.cwd = cwd;
+  return testsupport::runProgram(path, options);
 }
 
 class MacSysInfoArgs : public ::testing::Test {
@@ -181,14 +145,9 @@ TEST(MacSysInfo, RealPathReadsOneLevelOfLink) {
   }
 
   // A link named without a directory: its target is taken as it is.
-  char* saved = getcwd(nullptr, 0);
-  ASSERT_NE(nullptr, saved);
-  ASSERT_EQ(0, chdir((tmp / "dir").c_str()));
+  const testsupport::ScopedCurrentDir inDir(tmp / "dir");
   makeLink("sub/target", "bare");
-  const std::string bare = SysInfo::getRealPath(zeroTerminated("bare", 0));
-  EXPECT_EQ(0, chdir(saved));
-  free(saved);
-  EXPECT_EQ("sub/target", bare);
+  EXPECT_EQ("sub/target", SysInfo::getRealPath(zeroTerminated("bare", 0)));
 }
 
 class MacSysInfoModulePath : public ::testing::Test {
@@ -210,11 +169,12 @@ class MacSysInfoModulePath : public ::testing::Test {
                           const std::string& expected,
                           const std::string& file) {
     SCOPED_TRACE("started as " + path + " from " + cwd);
-    const ProbeRun run = runProbe(cwd, path);
-    ASSERT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(expected, run.out);
+    const testsupport::ChildResult run = runProbe(cwd, path);
+    ASSERT_EQ(0, run.exitCode) << run;
+    EXPECT_EQ(expected + "\n", run.out) << run;
+    const std::string printed = run.out.substr(0, run.out.find('\n'));
     struct stat got, want;
-    ASSERT_EQ(0, lstat(run.out.c_str(), &got)) << run.out;
+    ASSERT_EQ(0, lstat(printed.c_str(), &got)) << run;
     ASSERT_EQ(0, stat(file.c_str(), &want));
     EXPECT_FALSE(S_ISLNK(got.st_mode));
     EXPECT_EQ(want.st_ino, got.st_ino);

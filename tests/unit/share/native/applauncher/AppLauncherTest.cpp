@@ -9,18 +9,13 @@
 #include "ErrorHandling.h"
 #include "ZvmLauncher.h"
 #include "helpers/LauncherTestSupport.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
-
-// Writes a file, creating its directories.
-void writeFile(const std::string& path, const std::string& content) {
-  std::filesystem::create_directories(
-      std::filesystem::path(path).parent_path());
-  testsupport::writeFile(path, content);
-}
+using testsupport::writeFile;
 
 // One launch description built in-process from a launcher path, arguments
 // and a layout in a temporary directory: which configuration is read, the
@@ -40,7 +35,8 @@ TEST(AppLauncherRules, DescriptionFollowsLookupEnvironmentAndArgumentRules) {
   writeFile(tmp / "user2/App.cfg", "[Application]\napp.mainclass=FromUser\n");
   writeFile(tmp / "user3/App.cfg", "[Application]\napp.mainclass=FromUser3\n");
   writeFile(tmp / "own-rt/lib/two.dylib", "");
-  const testsupport::RecordingLogAppender log;
+  testsupport::RecordingLogAppender log;
+  const testsupport::ScopedLogAppender installed(&log);
 
   struct Row {
     const char* name;

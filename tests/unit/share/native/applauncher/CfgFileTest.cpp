@@ -1,16 +1,14 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "CfgFile.h"
 #include "ErrorHandling.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
@@ -31,7 +29,7 @@ const PropertyId* const allProperties[] = {
     &PropertyName::zealOptions};
 
 std::string fixture(const std::string& name) {
-  return std::string(QUERN_TEST_FIXTURES) + "/cfg/" + name;
+  return testsupport::fixturePath("cfg/" + name);
 }
 
 std::string visible(const std::string& text) {
@@ -76,43 +74,6 @@ std::string loadError(const std::string& path) {
   }
   return "(no error)";
 }
-
-// A directory under the temporary directory, removed with its files.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char name[] = "/tmp/quern-cfg-XXXXXX";
-    if (!mkdtemp(name)) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    dir = name;
-  }
-  ~ScratchDir() {
-    for (const std::string& file : files) {
-      unlink(file.c_str());
-    }
-    rmdir(dir.c_str());
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string write(const std::string& name, const std::string& content) {
-    const std::string path = dir + "/" + name;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out) {
-      throw std::runtime_error("cannot write " + path);
-    }
-    files.push_back(path);
-    return path;
-  }
-
-  const std::string& path() const { return dir; }
-
- private:
-  std::string dir;
-  std::vector<std::string> files;
-};
 
 TEST(CfgFileLoad, ReadsSectionsAndPropertiesLineByLine) {
   const struct {
@@ -185,7 +146,7 @@ TEST(CfgFileLoad, ReadsSectionsAndPropertiesLineByLine) {
 }
 
 TEST(CfgFileLoad, FailuresCarryTheExactMessage) {
-  ScratchDir scratch;
+  const testsupport::TempDir scratch;
   const std::string missing = scratch.path() + "/missing.cfg";
   const struct {
     std::string path;

@@ -1,54 +1,44 @@
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "ErrorHandling.h"
-#include "Log.h"
 #include "PackageFile.h"
+#include "helpers/LauncherTestSupport.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
+using testsupport::RecordingLogAppender;
+using testsupport::ScopedLogAppender;
+using testsupport::TempDir;
+
 std::string fixture(const std::string& name) {
-  return std::string(QUERN_TEST_FIXTURES) + "/package/" + name;
+  return testsupport::fixturePath("package/" + name);
 }
 
-// Keeps the text of every event while installed on the default logger, and
-// checks that each comes from the package file reader.
-class PackageLog : public LogAppender {
- public:
-  PackageLog() : saved(Logger::defaultLogger().getAppender()) {
-    Logger::defaultLogger().setAppender(this);
-  }
-  ~PackageLog() override { Logger::defaultLogger().setAppender(saved); }
-  PackageLog(const PackageLog&) = delete;
-  PackageLog& operator=(const PackageLog&) = delete;
-
-  void append(const LogEvent& v) override {
-    EXPECT_EQ("TRACE", v.logLevel) << v.message;
-    EXPECT_EQ("PackageFile.cpp", v.fileName) << v.message;
-    EXPECT_EQ("loadFromAppDir", v.funcName) << v.message;
-    messages.push_back(v.message);
-  }
-
+// The messages of the recorded events, each checked to come from the
+// package file reader.
+std::vector<std::string> messagesOf(const RecordingLogAppender& log) {
   std::vector<std::string> messages;
-
- private:
-  LogAppender* saved;
-};
+  for (const LogEvent& e : log.events) {
+    EXPECT_EQ("TRACE", e.logLevel) << e.message;
+    EXPECT_EQ("PackageFile.cpp", e.fileName) << e.message;
+    EXPECT_EQ("loadFromAppDir", e.funcName) << e.message;
+    messages.push_back(e.message);
+  }
+  return messages;
+}
 
 TEST(PackageFileLoadFromAppDir, NameIsTheFirstLineByteForByte) {
-  char emptyDir[] = "/tmp/quern-package-XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(emptyDir));
-
+  const TempDir emptyDir;
   const struct {
     std::string appDir;
     std::string name;
@@ -64,7 +54,8 @@ TEST(PackageFileLoadFromAppDir, NameIsTheFirstLineByteForByte) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.appDir);
-    PackageLog log;
+    RecordingLogAppender log;
+    const ScopedLogAppender installed(&log);
     EXPECT_EQ(c.name, PackageFile::loadFromAppDir(c.appDir).getPackageName());
     const std::string dir = c.appDir.back() == '/'
                                 ? c.appDir.substr(0, c.appDir.size() - 1)
@@ -74,81 +65,49 @@ TEST(PackageFileLoadFromAppDir, NameIsTheFirstLineByteForByte) {
     if (c.nameLogged) {
       expected.push_back("Package name is [" + c.name + "]");
     }
-    EXPECT_EQ(expected, log.messages);
+    EXPECT_EQ(expected, messagesOf(log));
   }
 
   // No file: no name, and nothing is logged.
-  {
-    PackageLog log;
-    EXPECT_EQ("", PackageFile::loadFromAppDir(emptyDir).getPackageName());
-    EXPECT_TRUE(log.messages.empty());
-  }
-  rmdir(emptyDir);
-}
-
-// The failure message, then the log lines, of loading the package file of
-// `appDir` in a child process that runs as an ordinary user when this one
-// runs as the superuser, who could read any file.
-std::string loadAsOrdinaryUser(const std::string& appDir) {
-  int fds[2];
-  if (pipe(fds) != 0) {
-    return "(pipe failed)";
-  }
-  fflush(stdout);
-  fflush(stderr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    std::string report;
-    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
-                           setuid(65534) != 0)) {
-      report = "(cannot drop privileges)";
-    } else {
-      PackageLog log;
-      try {
-        PackageFile::loadFromAppDir(appDir);
-        report = "(no error)";
-      } catch (const QuernErrorBase& e) {
-        report = e.rawMessage();
-      }
-      for (const std::string& message : log.messages) {
-        report += "\n" + message;
-      }
-    }
-    const ssize_t written = write(fds[1], report.data(), report.size());
-    _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
-  }
-  close(fds[1]);
-  std::string report;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
-    report.append(buffer, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  return report;
+  RecordingLogAppender log;
+  const ScopedLogAppender installed(&log);
+  EXPECT_EQ("", PackageFile::loadFromAppDir(emptyDir.path()).getPackageName());
+  EXPECT_TRUE(log.events.empty());
 }
 
 TEST(PackageFileLoadFromAppDir, FileThatCannotBeOpenedFails) {
-  char dir[] = "/tmp/quern-package-XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(dir));
-  const std::string path = std::string(dir) + "/.package";
-  {
-    std::ofstream out(path);
-    out << "com.example.demo\n";
-  }
-  ASSERT_EQ(0, chmod(dir, 0755));
+  const TempDir dir;
+  const std::string path = dir / ".package";
+  testsupport::writeFile(path, "com.example.demo\n");
+  ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
   ASSERT_EQ(0, chmod(path.c_str(), 0));
 
+  // In a child process that runs as an ordinary user when this one runs as
+  // the superuser, who could read any file: the failure message, then the
+  // log lines.
+  const testsupport::ChildResult child = testsupport::runInChild([&dir]() {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
+                           setuid(65534) != 0)) {
+      std::cout << "(cannot drop privileges)";
+      return 1;
+    }
+    RecordingLogAppender log;
+    const ScopedLogAppender installed(&log);
+    try {
+      PackageFile::loadFromAppDir(dir.path());
+      std::cout << "(no error)";
+    } catch (const QuernErrorBase& e) {
+      std::cout << e.rawMessage();
+    }
+    for (const std::string& message : messagesOf(log)) {
+      std::cout << "\n" << message;
+    }
+    return 0;
+  });
+  EXPECT_EQ(0, child.exitCode) << child;
   EXPECT_EQ("Error opening \"" + path + "\" file: " + std::strerror(EACCES) +
                 "\nRead \"" + path + "\" package file",
-            loadAsOrdinaryUser(dir));
-
-  unlink(path.c_str());
-  rmdir(dir);
+            child.out);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -12,9 +13,13 @@
 #include "ZvmLauncher.h"
 #include "ZvmLauncherLib.h"
 #include "helpers/LauncherTestSupport.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
+using testsupport::entryAt;
+using testsupport::LaunchData;
+using testsupport::makeLaunchData;
 using testsupport::ScopedEnv;
 using testsupport::splitLines;
 using testsupport::StderrCapture;
@@ -84,12 +89,6 @@ struct LaunchCall {
 
 LaunchCall launchCall;
 
-char* pointerAt(char** array, int index) {
-  char* entry;
-  std::memcpy(&entry, reinterpret_cast<char*>(array) + 8 * index, sizeof entry);
-  return entry;
-}
-
 int recordingLaunch(int argc, char** argv, int count1, const char** list1,
                     int count2, const char** list2, const char* text1,
                     const char* text2, const char* text3, const char* text4,
@@ -101,9 +100,9 @@ int recordingLaunch(int argc, char** argv, int count1, const char** list1,
   c.argv = argv;
   c.args.clear();
   for (int i = 0; i < argc; ++i) {
-    c.args.push_back(pointerAt(argv, i));
+    c.args.push_back(entryAt(argv, i));
   }
-  c.argvEndsWithNull = pointerAt(argv, argc) == nullptr;
+  c.argvEndsWithNull = entryAt(argv, argc) == nullptr;
   c.count1 = count1;
   c.list1 = list1;
   c.count2 = count2;
@@ -131,16 +130,6 @@ void* recordingLaunchAddress() {
   return address;
 }
 
-struct BlockDeleter {
-  void operator()(ZvmlLauncherData* p) const { std::free(p); }
-};
-typedef std::unique_ptr<ZvmlLauncherData, BlockDeleter> Block;
-
-Block makeBlock(const Zvm& zvm) {
-  return Block(zvmLauncherCreateZvmlLauncherData(
-      getZvmlLauncherCallbacks(), zvm.exportLauncher(), nullptr));
-}
-
 // Splits debug output into its messages, checking each line's prefix.
 StringList debugMessages(const std::string& text) {
   static const std::regex line("ZvmLauncherLib\\.c:[0-9]+: (.*)");
@@ -165,6 +154,7 @@ class ZvmLauncherLib : public ::testing::Test {
 
   // The trace lines of the object side are not this unit's subject.
   testsupport::RecordingLogAppender quietLog;
+  testsupport::ScopedLogAppender installed{&quietLog};
 };
 
 TEST_F(ZvmLauncherLib, NullHandleCallsNoCallback) {
@@ -215,7 +205,7 @@ TEST_F(ZvmLauncherLib, CreateClosesHandleExactlyOnceWhateverHappens) {
     int handleToken = 0;
     int32_t size = 12345;
 
-    Block block(zvmLauncherCreateZvmlLauncherData(
+    LaunchData block(zvmLauncherCreateZvmlLauncherData(
         &fakeTable, &handleToken, c.withSizePointer ? &size : nullptr));
 
     EXPECT_EQ(c.expectOrder, fake.order);
@@ -242,9 +232,8 @@ TEST_F(ZvmLauncherLib, FailedAllocationPrintsSystemTextAndClosesHandle) {
   if (QUERN_TEST_SANITIZED) {
     GTEST_SKIP() << "needs a limited address space";
   }
-  const testsupport::ChildResult child = testsupport::runInChild([](int out) {
+  const testsupport::ChildResult child = testsupport::runInChild([]() {
     setenv("QUERN_DEBUG", "true", 1);
-    dup2(out, 2);
     fake.sizeResult = INT_MAX;
     if (!testsupport::limitAddressSpace(256ull << 20)) {
       return 2;
@@ -253,18 +242,15 @@ TEST_F(ZvmLauncherLib, FailedAllocationPrintsSystemTextAndClosesHandle) {
     int32_t size = 7;
     ZvmlLauncherData* block =
         zvmLauncherCreateZvmlLauncherData(&fakeTable, &handleToken, &size);
-    testsupport::writeAll(
-        out, (tstrings::any() << "block " << (block ? "set" : "null")
-                              << " close " << fake.closeCalls << " fill "
-                              << fake.fillCalls << " size " << size << "\n")
-                 .str());
+    std::cerr << "block " << (block ? "set" : "null") << " close "
+              << fake.closeCalls << " fill " << fake.fillCalls << " size "
+              << size << "\n";
     return 0;
   });
-  ASSERT_EQ(0, child.exitStatus) << child.out;
-  const StringList lines = splitLines(child.out);
-  ASSERT_EQ(2u, lines.size()) << child.out;
-  const StringList messages = debugMessages(lines[0] + "\n");
-  EXPECT_EQ(StringList{std::strerror(ENOMEM)}, messages);
+  ASSERT_EQ(0, child.exitCode) << child;
+  const StringList lines = splitLines(child.err);
+  ASSERT_EQ(2u, lines.size()) << child;
+  EXPECT_EQ(StringList{std::strerror(ENOMEM)}, debugMessages(lines[0] + "\n"));
   EXPECT_EQ("block null close 1 fill 0 size 7", lines[1]);
 }
 
@@ -289,7 +275,7 @@ TEST_F(ZvmLauncherLib, StartSetsEnvironmentLaterValueWinningAndPassesResult) {
     launchCall = LaunchCall();
     launchCall.result = result;
     launchCall.watched = {"QUERN_H3_A", "QUERN_H3_B", "QUERN_H3_UNTOUCHED"};
-    Block block = makeBlock(zvm);
+    LaunchData block = makeLaunchData(zvm);
     ASSERT_NE(nullptr, block);
 
     StderrCapture err;
@@ -329,7 +315,7 @@ TEST_F(ZvmLauncherLib, StartSetsEnvironmentLaterValueWinningAndPassesResult) {
 TEST_F(ZvmLauncherLib, StartRefusesNullBlockOrEntryPoint) {
   Zvm zvm;
   zvm.appendArgument("x");
-  Block block = makeBlock(zvm);
+  LaunchData block = makeLaunchData(zvm);
   ASSERT_NE(nullptr, block);
   EXPECT_EQ(-1, zvmLauncherStartZvm(nullptr, recordingLaunchAddress()));
   EXPECT_EQ(-1, zvmLauncherStartZvm(block.get(), nullptr));
@@ -346,7 +332,7 @@ TEST_F(ZvmLauncherLib, FailedSetenvIsReportedAndLaterEntriesStillSet) {
   zvm.addEnvVariable("QUERN_H3_AFTER", "z");
   launchCall.result = 5;
   launchCall.watched = {"QUERN_H3_AFTER"};
-  Block block = makeBlock(zvm);
+  LaunchData block = makeLaunchData(zvm);
   ASSERT_NE(nullptr, block);
 
   StderrCapture err;
@@ -388,7 +374,7 @@ TEST_F(ZvmLauncherLib, DebugLinesOnlyWhenQuernDebugIsExactlyTrue) {
     ScopedEnv debug("QUERN_DEBUG", value);
     const bool on = value && *value == "true";
     for (const Zvm* zvm : {&withEnv, &noEnv}) {
-      Block block = makeBlock(*zvm);
+      LaunchData block = makeLaunchData(*zvm);
       ASSERT_NE(nullptr, block);
       StderrCapture err;
       EXPECT_EQ(0, zvmLauncherStartZvm(block.get(), recordingLaunchAddress()));

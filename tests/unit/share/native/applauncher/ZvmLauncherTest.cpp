@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <filesystem>
+#include <iostream>
 #include <optional>
 #include <regex>
 #include <string>
@@ -15,35 +15,16 @@
 #include "ErrorHandling.h"
 #include "ZvmLauncher.h"
 #include "helpers/LauncherTestSupport.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
+using testsupport::LaunchData;
+using testsupport::pointerAt;
+using testsupport::readAt;
 using testsupport::RecordingLogAppender;
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
-
-struct BlockDeleter {
-  void operator()(ZvmlLauncherData* p) const { std::free(p); }
-};
-typedef std::unique_ptr<ZvmlLauncherData, BlockDeleter> Block;
-
-Block makeBlock(const Zvm& zvm, int32_t* size) {
-  return Block(zvmLauncherCreateZvmlLauncherData(getZvmlLauncherCallbacks(),
-                                                 zvm.exportLauncher(), size));
-}
-
-// The block is packed: every read goes through memcpy.
-template <class T>
-T readAt(const ZvmlLauncherData* block, size_t offset) {
-  T value;
-  std::memcpy(&value, reinterpret_cast<const char*>(block) + offset,
-              sizeof value);
-  return value;
-}
-
-const char* pointerAt(const ZvmlLauncherData* block, size_t offset) {
-  return readAt<const char*>(block, offset);
-}
 
 const char* at(const ZvmlLauncherData* block, size_t offset) {
   return reinterpret_cast<const char*>(block) + offset;
@@ -107,6 +88,7 @@ std::string streamed(const void* p) { return (tstrings::any() << p).str(); }
 class ZvmLauncher : public ::testing::Test {
  protected:
   RecordingLogAppender log;
+  testsupport::ScopedLogAppender installed{&log};
 };
 
 TEST_F(ZvmLauncher, EmptyConfigurationAppendsOnlyTheAppPath) {
@@ -232,7 +214,7 @@ TEST_F(ZvmLauncher, BlockOfTheWorkedExamples) {
     zvm.setLibPath("ab");
     zvm.appendArgument("x");
     int32_t size = 0;
-    Block block = makeBlock(zvm, &size);
+    LaunchData block = testsupport::makeLaunchData(zvm, &size);
     ASSERT_NE(nullptr, block);
     const ZvmlLauncherData* b = block.get();
     EXPECT_EQ(61, size);
@@ -255,7 +237,7 @@ TEST_F(ZvmLauncher, BlockOfTheWorkedExamples) {
     SCOPED_TRACE("empty path, nothing else: 49 bytes");
     Zvm zvm;
     int32_t size = 0;
-    Block block = makeBlock(zvm, &size);
+    LaunchData block = testsupport::makeLaunchData(zvm, &size);
     ASSERT_NE(nullptr, block);
     const ZvmlLauncherData* b = block.get();
     EXPECT_EQ(49, size);
@@ -300,7 +282,7 @@ TEST_F(ZvmLauncher, BlockMatchesTheLayoutByteForByte) {
       zvm.addEnvVariable(c.names[i], c.values[i]);
     }
     int32_t size = 0;
-    Block block = makeBlock(zvm, &size);
+    LaunchData block = testsupport::makeLaunchData(zvm, &size);
     ASSERT_NE(nullptr, block);
     const char* base = reinterpret_cast<const char*>(block.get());
 
@@ -333,7 +315,7 @@ TEST_F(ZvmLauncher, MeasurementAndFillReportTheSameSize) {
   zvm.addEnvVariable("A", "b");
   log.events.clear();
   int32_t size = 0;
-  Block block = makeBlock(zvm, &size);
+  LaunchData block = testsupport::makeLaunchData(zvm, &size);
   ASSERT_NE(nullptr, block);
 
   StringList messages;
@@ -382,7 +364,7 @@ class ZvmLauncherLaunch : public ZvmLauncher {
         var("QUERN_H3_ENV", std::nullopt),
         empty("QUERN_H3_EMPTY", std::nullopt),
         never("QUERN_H3_NEVER", std::nullopt) {
-    zvm.setLibPath(QUERN_STANDIN_LIB);
+    zvm.setLibPath(testsupport::standInRuntimeLib());
     zvm.appendArgument("/bundle/Contents/MacOS/App");
     zvm.appendArgument("-Dquern.app-path=/bundle/Contents/MacOS/App");
     zvm.appendArgument("with space");
@@ -402,7 +384,7 @@ class ZvmLauncherLaunch : public ZvmLauncher {
     } catch (const QuernError<std::runtime_error>& e) {
       EXPECT_EQ(message, e.rawMessage());
     }
-    EXPECT_FALSE(testsupport::readFile(record).size());
+    EXPECT_FALSE(std::filesystem::exists(record));
     EXPECT_EQ(nullptr, getenv("QUERN_H3_ENV"));
     EXPECT_EQ(nullptr, getenv("QUERN_H3_EMPTY"));
   }
@@ -449,7 +431,7 @@ TEST_F(ZvmLauncherLaunch, RuntimeReceivesTheRecordedVector) {
     }
   }
   const std::string library =
-      "ZVM library: \"" + std::string(QUERN_STANDIN_LIB) + "\"";
+      "ZVM library: \"" + testsupport::standInRuntimeLib() + "\"";
   const StringList order = {"Need", "Need", "Initialized", library,
                             "Need", "Need", "Initialized", library};
   EXPECT_EQ(order, trace);
@@ -511,23 +493,23 @@ TEST_F(ZvmLauncherLaunch, BlockThatCannotBeMadeFailsBeforeRuntime) {
   StringList outcomes;
   for (const size_t extra : {size / 2, size / 2 * 3}) {
     const testsupport::ChildResult child =
-        testsupport::runInChild([this, extra](int out) {
+        testsupport::runInChild([this, extra]() {
           zvm.appendArgument(std::string(size, 'a'));
           if (!testsupport::limitAddressSpace(extra)) {
             return 2;
           }
           try {
             zvm.launch();
-            testsupport::writeAll(out, "launched");
+            std::cerr << "launched";
           } catch (const QuernError<std::runtime_error>& e) {
-            testsupport::writeAll(out, e.rawMessage());
+            std::cerr << e.rawMessage();
           } catch (const std::bad_alloc&) {
-            testsupport::writeAll(out, "out of memory");
+            std::cerr << "out of memory";
           }
           return 0;
         });
-    ASSERT_EQ(0, child.exitStatus) << child.out;
-    outcomes.push_back(child.out);
+    ASSERT_EQ(0, child.exitCode) << child;
+    outcomes.push_back(child.err);
   }
   SCOPED_TRACE(::testing::PrintToString(outcomes));
   EXPECT_NE(outcomes.end(), std::find(outcomes.begin(), outcomes.end(),

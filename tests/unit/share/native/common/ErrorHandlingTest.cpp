@@ -5,9 +5,12 @@
 #include <string>
 
 #include "ErrorHandling.h"
-#include "unit/share/native/common/RecordingLogAppender.h"
+#include "helpers/LauncherTestSupport.h"
 
 namespace {
+
+using testsupport::RecordingLogAppender;
+using testsupport::ScopedLogAppender;
 
 // The throw site of ThrowMacroRecordsSitePositionAndBareMessage; the line is
 // checked exactly, so the throw must stay two lines below this constant.

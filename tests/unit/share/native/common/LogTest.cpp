@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "Log.h"
-#include "unit/share/native/common/RecordingLogAppender.h"
+#include "helpers/LauncherTestSupport.h"
 
 namespace {
+
+using testsupport::RecordingLogAppender;
+using testsupport::ScopedLogAppender;
 
 TEST(LogLogger, FillsEventWithLevelNameBaseNameAndCallSite) {
   const struct {
@@ -155,19 +158,21 @@ TEST(LogScopeTracer, LogsEntryAndExitWithConstructionSite) {
                                        "Tracer.cpp", 1, "quiet", "silent");
     }
   }
-  ASSERT_EQ(2u, recorder.events.size());
-  const LogEvent& entry = recorder.events[0];
-  EXPECT_EQ("TRACE", entry.logLevel);
-  EXPECT_EQ("Tracer.cpp", entry.fileName);
-  EXPECT_EQ(42, entry.lineNum);
-  EXPECT_EQ("work", entry.funcName);
-  EXPECT_EQ("Entering the scope", entry.message);
-  const LogEvent& exit = recorder.events[1];
-  EXPECT_EQ("TRACE", exit.logLevel);
-  EXPECT_EQ("Tracer.cpp", exit.fileName);
-  EXPECT_EQ(0, exit.lineNum);
-  EXPECT_EQ("work", exit.funcName);
-  EXPECT_EQ("Exiting the scope (entered at Tracer.cpp:42)", exit.message);
+  const struct {
+    int line;
+    const char* message;
+  } expected[] = {{42, "Entering the scope"},
+                  {0, "Exiting the scope (entered at Tracer.cpp:42)"}};
+  ASSERT_EQ(std::size(expected), recorder.events.size());
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(expected[i].message);
+    const LogEvent& e = recorder.events[i];
+    EXPECT_EQ("TRACE", e.logLevel);
+    EXPECT_EQ("Tracer.cpp", e.fileName);
+    EXPECT_EQ(expected[i].line, e.lineNum);
+    EXPECT_EQ("work", e.funcName);
+    EXPECT_EQ(expected[i].message, e.message);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -14,6 +11,7 @@
 #include "ErrorHandling.h"
 #include "Log.h"
 #include "app.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
@@ -37,72 +35,19 @@ class MarkingAppender : public LogAppender {
   }
 };
 
-struct Outcome {
-  int status;  // the exit status, or -1 when the child did not exit
-  std::string err;
-  std::string out;
-};
-
-std::string readAndRemove(const std::string& path) {
-  std::string text;
-  const int fd = open(path.c_str(), O_RDONLY);
-  if (fd >= 0) {
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) {
-      text.append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-  }
-  unlink(path.c_str());
-  return text;
-}
-
-int makeTempFile(std::string& path) {
-  path = ::testing::TempDir() + "app-launch-XXXXXX";
-  return mkstemp(path.data());
-}
-
-// Runs app::launch in a child process whose standard error and output go to
-// files, with QUERN_DEBUG set to `debug` (unset when null), exactly as the
-// launcher's main would call it.
-Outcome launchInChild(const char* debug, app::LauncherFunc func,
-                      LogAppender* extra = nullptr) {
-  std::string errPath;
-  std::string outPath;
-  const int errFd = makeTempFile(errPath);
-  const int outFd = makeTempFile(outPath);
-  if (errFd < 0 || outFd < 0) {
-    ADD_FAILURE() << "mkstemp: " << std::strerror(errno);
-    return {-1, "", ""};
-  }
-  std::cout.flush();
-  std::cerr.flush();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(errFd, STDERR_FILENO);
-    dup2(outFd, STDOUT_FILENO);
+// Runs app::launch in a child process with QUERN_DEBUG set to `debug`
+// (unset when null), exactly as the launcher's main would call it.
+testsupport::ChildResult launchInChild(const char* debug,
+                                       app::LauncherFunc func,
+                                       LogAppender* extra = nullptr) {
+  return testsupport::runInChild([&]() {
     if (debug) {
       setenv("QUERN_DEBUG", debug, 1);
     } else {
       unsetenv("QUERN_DEBUG");
     }
-    const int result = app::launch(std::nothrow, func, extra);
-    std::cout.flush();
-    std::cerr.flush();
-    _exit(result);
-  }
-  close(errFd);
-  close(outFd);
-  int wstatus = 0;
-  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
-    ADD_FAILURE() << "fork/waitpid: " << std::strerror(errno);
-  }
-  Outcome outcome;
-  outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  outcome.err = readAndRemove(errPath);
-  outcome.out = readAndRemove(outPath);
-  return outcome;
+    return app::launch(std::nothrow, func, extra);
+  });
 }
 
 std::string escapeRegex(const std::string& text) {
@@ -138,8 +83,8 @@ TEST(AppLaunch, DiagnosticsOffPrintsOnlyTheBareErrorLine) {
     for (const auto& w : works) {
       SCOPED_TRACE(std::string(w.name) + " with QUERN_DEBUG " +
                    (debug ? "'" + std::string(debug) + "'" : "unset"));
-      const Outcome o = launchInChild(debug, w.func);
-      EXPECT_EQ(w.status, o.status);
+      const testsupport::ChildResult o = launchInChild(debug, w.func);
+      EXPECT_EQ(w.status, o.exitCode);
       EXPECT_EQ(w.err, o.err);
       EXPECT_EQ("", o.out);
     }
@@ -167,8 +112,8 @@ TEST(AppLaunch, DiagnosticsOnTracesAndReportsEachFailure) {
   };
   for (const auto& w : works) {
     SCOPED_TRACE(w.name);
-    const Outcome o = launchInChild("true", w.func);
-    EXPECT_EQ(w.status, o.status);
+    const testsupport::ChildResult o = launchInChild("true", w.func);
+    EXPECT_EQ(w.status, o.exitCode);
     EXPECT_TRUE(std::regex_match(o.err, std::regex(tracedRun(w.middle))))
         << o.err;
     EXPECT_EQ("", o.out);
@@ -200,8 +145,8 @@ TEST(AppLaunch, ExtraAppenderReplacesTheLastErrorLine) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.debug ? "on, " : "off, ") +
                  (c.status ? "failure" : "success"));
-    const Outcome o = launchInChild(c.debug, c.func, &extra);
-    EXPECT_EQ(c.status, o.status);
+    const testsupport::ChildResult o = launchInChild(c.debug, c.func, &extra);
+    EXPECT_EQ(c.status, o.exitCode);
     EXPECT_TRUE(std::regex_match(o.err, std::regex(c.err))) << o.err;
     EXPECT_EQ("", o.out);
   }

@@ -7,6 +7,7 @@
 
 #include "Dll.h"
 #include "ErrorHandling.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
@@ -51,13 +52,13 @@ std::string dlsymText(const std::string& name) {
 }
 
 TEST(UnixDll, OpenFailureCarriesTheLoaderText) {
-  const std::string fixtures = QUERN_TEST_FIXTURES;
+  using testsupport::fixturePath;
   const std::string paths[] = {
-      fixtures + "/dll/no-such-library.dylib",
+      fixturePath("dll/no-such-library.dylib"),
       "no/such/relative/lib.dylib",
-      fixtures + "/dll/not-a-library.dylib",
-      fixtures + "/dll/truncated-header.dylib",
-      fixtures + "/dll",
+      fixturePath("dll/not-a-library.dylib"),
+      fixturePath("dll/truncated-header.dylib"),
+      fixturePath("dll"),
   };
   for (const std::string& path : paths) {
     SCOPED_TRACE(path);

@@ -1,72 +1,42 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory that is removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (fs::temp_directory_path() / "unixfileutils-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-      ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-    }
-    path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-
-  std::string path;
-};
-
-// Changes the current directory and puts the previous one back at the end
-// of the scope.
-class ScopedCurrentDir {
- public:
-  explicit ScopedCurrentDir(const std::string& dir)
-      : saved(fs::current_path()) {
-    fs::current_path(dir);
-  }
-  ~ScopedCurrentDir() { fs::current_path(saved); }
-
- private:
-  fs::path saved;
-};
+using testsupport::ScopedCurrentDir;
+using testsupport::TempDir;
 
 TEST(UnixFileUtilsIsFileExists, FollowsLinksAndAcceptsDirectories) {
   const TempDir tmp;
-  const std::string file = tmp.path + "/file.cfg";
-  std::ofstream(file) << "x";
-  fs::create_directory(tmp.path + "/dir");
-  fs::create_symlink(tmp.path + "/missing", tmp.path + "/dangling");
-  fs::create_symlink(file, tmp.path + "/link-to-file");
-  fs::create_directory_symlink(tmp.path + "/dir", tmp.path + "/link-to-dir");
+  const std::string file = tmp.path() + "/file.cfg";
+  testsupport::writeFile(file, "x");
+  fs::create_directory(tmp.path() + "/dir");
+  fs::create_symlink(tmp.path() + "/missing", tmp.path() + "/dangling");
+  fs::create_symlink(file, tmp.path() + "/link-to-file");
+  fs::create_directory_symlink(tmp.path() + "/dir",
+                               tmp.path() + "/link-to-dir");
 
   const struct {
     std::string path;
     bool exists;
   } cases[] = {
       {file, true},
-      {tmp.path + "/dir", true},
-      {tmp.path + "/dir/", true},
-      {tmp.path + "/link-to-file", true},
-      {tmp.path + "/link-to-dir", true},
-      {tmp.path + "/dangling", false},
-      {tmp.path + "/missing", false},
+      {tmp.path() + "/dir", true},
+      {tmp.path() + "/dir/", true},
+      {tmp.path() + "/link-to-file", true},
+      {tmp.path() + "/link-to-dir", true},
+      {tmp.path() + "/dangling", false},
+      {tmp.path() + "/missing", false},
       {file + "/below-a-file", false},
       {"", false},
       // The system would see only the part in front of the zero byte.
@@ -80,7 +50,7 @@ TEST(UnixFileUtilsIsFileExists, FollowsLinksAndAcceptsDirectories) {
 
 TEST(UnixFileUtilsToAbsolutePath, JoinsRelativePathsToCurrentDirectory) {
   const TempDir tmp;
-  const std::string cwd = fs::canonical(tmp.path).string();
+  const std::string cwd = tmp.path();
   {
     const ScopedCurrentDir in(cwd);
     const struct {
@@ -113,7 +83,7 @@ TEST(UnixFileUtilsToAbsolutePath, FailsWhenCurrentDirectoryIsTooLong) {
   // The current directory is read into a buffer of 1024 bytes; a longer one
   // must fail with the system's text, not give a cut path.
   const TempDir tmp;
-  std::string deep = fs::canonical(tmp.path).string();
+  std::string deep = tmp.path();
   const std::string component(100, 'd');
   while (deep.size() < 1100) {
     deep += "/" + component;

@@ -6,7 +6,7 @@
 
 #include "ErrorHandling.h"
 #include "SysInfo.h"
-#include "helpers/LauncherTestSupport.h"
+#include "helpers/TestSupport.h"
 
 namespace {
 
