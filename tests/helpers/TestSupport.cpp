@@ -22,12 +22,19 @@
 #include <stdexcept>
 #include <thread>
 
+extern char** environ;
+
 namespace testsupport {
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+// What tells a test binary started by runInFreshProcess which test it runs
+// for, and what to hand to the body.
+const char kFreshTest[] = "QUERN_TEST_FRESH_PROCESS";
+const char kFreshArgument[] = "QUERN_TEST_FRESH_ARGUMENT";
 
 std::runtime_error systemError(const std::string& what) {
   return std::runtime_error(what + ": " + strerror(errno));
@@ -403,6 +410,43 @@ ChildResult runProgram(const std::string& executable,
         return 127;
       },
       options.timeoutSeconds);
+}
+
+ChildResult runInFreshProcess(
+    const std::string& argument,
+    const std::function<int(const std::string&)>& body) {
+  const ::testing::TestInfo* test =
+      ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string name =
+      std::string(test->test_suite_name()) + "." + test->name();
+  const char* runningFor = getenv(kFreshTest);
+  if (runningFor && name == runningFor) {
+    const char* given = getenv(kFreshArgument);
+    int status = 98;
+    try {
+      status = body(given ? given : "");
+    } catch (...) {
+    }
+    flushStreams();
+    _exit(status);
+  }
+
+  // The child ends without destructors, so what its test makes in the
+  // temporary directory goes with this one.
+  const TempDir childTemp;
+  ProgramOptions options;
+  options.args = {"--gtest_filter=" + name};
+  options.env = {kFreshTest + ("=" + name), kFreshArgument + ("=" + argument),
+                 "TMPDIR=" + childTemp.path()};
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string text = *entry;
+    const std::string variable = text.substr(0, text.find('='));
+    if (variable != kFreshTest && variable != kFreshArgument &&
+        variable != "TMPDIR") {
+      options.env.push_back(text);
+    }
+  }
+  return runProgram("/proc/self/exe", options);
 }
 
 bool limitAddressSpace(unsigned long long extra) {

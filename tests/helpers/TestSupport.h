@@ -146,6 +146,17 @@ struct ProgramOptions {
 ChildResult runProgram(const std::string& executable,
                        const ProgramOptions& options);
 
+// For a case that needs a process nothing else has run in, such as one that
+// limits its own address space: starts this test binary again, with only
+// the current test selected and this process's environment, and returns
+// what that process did. There, the test runs as here up to this call,
+// which calls `body(argument)` instead and exits with its return value,
+// without destructors: the body reports on standard output or standard
+// error, and TMPDIR names a directory removed once the process has ended.
+ChildResult runInFreshProcess(
+    const std::string& argument,
+    const std::function<int(const std::string&)>& body);
+
 // Limits this process's address space to what it uses now plus `extra`
 // bytes, so that a larger allocation fails. Meant for a child process
 // only. Returns false when the current size cannot be read.

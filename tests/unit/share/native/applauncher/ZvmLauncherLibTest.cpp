@@ -232,21 +232,24 @@ TEST_F(ZvmLauncherLib, FailedAllocationPrintsSystemTextAndClosesHandle) {
   if (QUERN_TEST_SANITIZED) {
     GTEST_SKIP() << "needs a limited address space";
   }
-  const testsupport::ChildResult child = testsupport::runInChild([]() {
-    setenv("QUERN_DEBUG", "true", 1);
-    fake.sizeResult = INT_MAX;
-    if (!testsupport::limitAddressSpace(256ull << 20)) {
-      return 2;
-    }
-    int handleToken = 0;
-    int32_t size = 7;
-    ZvmlLauncherData* block =
-        zvmLauncherCreateZvmlLauncherData(&fakeTable, &handleToken, &size);
-    std::cerr << "block " << (block ? "set" : "null") << " close "
-              << fake.closeCalls << " fill " << fake.fillCalls << " size "
-              << size << "\n";
-    return 0;
-  });
+  // In a fresh process: memory that earlier tests freed would still count
+  // as used.
+  const testsupport::ChildResult child =
+      testsupport::runInFreshProcess("", [](const std::string&) {
+        setenv("QUERN_DEBUG", "true", 1);
+        fake.sizeResult = INT_MAX;
+        if (!testsupport::limitAddressSpace(256ull << 20)) {
+          return 2;
+        }
+        int handleToken = 0;
+        int32_t size = 7;
+        ZvmlLauncherData* block =
+            zvmLauncherCreateZvmlLauncherData(&fakeTable, &handleToken, &size);
+        std::cerr << "block " << (block ? "set" : "null") << " close "
+                  << fake.closeCalls << " fill " << fake.fillCalls << " size "
+                  << size << "\n";
+        return 0;
+      });
   ASSERT_EQ(0, child.exitCode) << child;
   const StringList lines = splitLines(child.err);
   ASSERT_EQ(2u, lines.size()) << child;

@@ -487,15 +487,16 @@ TEST_F(ZvmLauncherLaunch, BlockThatCannotBeMadeFailsBeforeRuntime) {
   // half and to one and a half times that much more: depending on whether
   // the handle copies the description or reads it in place, one of the two
   // leaves no room for the block. A null block must never reach the
-  // runtime.
+  // runtime. Memory that earlier tests freed would still count as used, so
+  // each launch runs in a fresh process.
   constexpr size_t size = 64u << 20;
   ScopedEnv quietRuntime("ZLI_STANDIN_QUIET", std::string("1"));
   StringList outcomes;
   for (const size_t extra : {size / 2, size / 2 * 3}) {
-    const testsupport::ChildResult child =
-        testsupport::runInChild([this, extra]() {
+    const testsupport::ChildResult child = testsupport::runInFreshProcess(
+        std::to_string(extra), [this](const std::string& extra) {
           zvm.appendArgument(std::string(size, 'a'));
-          if (!testsupport::limitAddressSpace(extra)) {
+          if (!testsupport::limitAddressSpace(std::stoull(extra))) {
             return 2;
           }
           try {
