@@ -1,7 +1,6 @@
 // What a user sees: exit status, the bare error line, and the diagnostics
 // that QUERN_DEBUG=true switches on.
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,17 +14,7 @@ namespace {
 using e2e::Bundle;
 using e2e::RunResult;
 
-// A real shared library that has no ZLI_Launch: the system's maths library
-// (not the C library, which must not be loaded twice into one process).
-std::string libraryWithoutEntryPoint() {
-  void* const handle = dlopen("libm.so.6", RTLD_LAZY);
-  void* const function = handle ? dlsym(handle, "cos") : nullptr;
-  Dl_info info;
-  if (!function || !dladdr(function, &info) || !info.dli_fname) {
-    return std::string();
-  }
-  return info.dli_fname;
-}
+const char kMainClassCfg[] = "[Application]\napp.mainclass=a.Main\n";
 
 bool startsWith(const std::string& s, const std::string& prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
@@ -36,44 +25,25 @@ bool endsWith(const std::string& s, const std::string& suffix) {
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// One failure of each stage: reading the configuration, parsing it, and
+// the runtime's own status. The exact messages of other failures are in
+// HostileInputTest.cpp.
 TEST(LauncherErrors, FailuresEndWithTheBareMessageAndExitStatusOne) {
   struct Case {
     const char* what;
-    std::string subdir;  // where the bundle is made, below the temp dir
     std::function<void(const Bundle&)> setUp;
     std::function<std::string(const Bundle&)> message;
-    bool wholeMessageKnown;  // else the message starts with message()
     e2e::Environment env;
-    size_t runtimeCalls;
   };
-  const std::string noEntryPoint = libraryWithoutEntryPoint();
-  ASSERT_FALSE(noEntryPoint.empty());
   const Case cases[] = {
       {"missing configuration",
-       "",
        [](const Bundle& b) { b.remove("Contents/app/App.cfg"); },
        [](const Bundle& b) {
          return "Error opening \"" + b.cfgPath() +
                 "\" file: No such file or directory";
        },
-       true,
-       {},
-       0},
-      {"configuration that is a directory",
-       "",
-       [](const Bundle& b) {
-         b.remove("Contents/app/App.cfg");
-         b.write("Contents/app/App.cfg/inside", "");
-       },
-       [](const Bundle& b) {
-         return "Failed to read \"" + b.cfgPath() +
-                "\" file up to the end: Is a directory";
-       },
-       true,
-       {},
-       0},
+       {}},
       {"section header without closing bracket",
-       "",
        [](const Bundle& b) {
          b.writeCfg(e2e::readFile(e2e::fixturePath("e2e/missing-bracket.cfg")));
        },
@@ -81,54 +51,15 @@ TEST(LauncherErrors, FailuresEndWithTheBareMessageAndExitStatusOne) {
          return "Error parsing [" + b.cfgPath() +
                 "] file at 5: Missing ']' character";
        },
-       true,
-       {},
-       0},
-      {"macro whose value holds the macro itself",
-       "in x$ROOTDIR",
-       [](const Bundle& b) {
-         b.writeCfg("[Application]\napp.classpath=$ROOTDIR/lib\n");
-       },
-       [](const Bundle&) {
-         return std::string(
-             "Macro expansion of \"app.classpath\" in section "
-             "\"Application\" does not settle");
-       },
-       true,
-       {},
-       0},
-      {"runtime library that is a text file",
-       "",
-       [](const Bundle& b) { e2e::writeFile(b.runtimeLib(), "no library\n"); },
-       [](const Bundle& b) {
-         return "dlopen(" + b.runtimeLib() + ") failed. Error: ";
-       },
-       false,
-       {},
-       0},
-      {"runtime library without entry point",
-       "",
-       [&noEntryPoint](const Bundle& b) {
-         e2e::copyFile(noEntryPoint, b.runtimeLib());
-       },
-       [](const Bundle& b) {
-         return "dlsym(" + b.runtimeLib() + ", ZLI_Launch) failed. Error: ";
-       },
-       false,
-       {},
-       0},
+       {}},
       {"runtime that returns non-zero",
-       "",
        [](const Bundle&) {},
        [](const Bundle&) { return std::string("Failed to launch ZVM"); },
-       true,
-       {"ZLI_STANDIN_STATUS=3"},
-       1},
+       {"ZLI_STANDIN_STATUS=3"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string cfg = "[Application]\napp.mainclass=a.Main\n";
-    const Bundle bundle("App", cfg, c.subdir);
+    const Bundle bundle("App", kMainClassCfg);
     c.setUp(bundle);
     const std::string message = c.message(bundle);
     e2e::Environment debugEnv = c.env;
@@ -139,14 +70,7 @@ TEST(LauncherErrors, FailuresEndWithTheBareMessageAndExitStatusOne) {
 
     EXPECT_EQ(1, quiet.exitCode) << quiet;
     EXPECT_EQ("", quiet.out) << quiet;
-    EXPECT_EQ(c.runtimeCalls, quiet.record.calls.size()) << quiet;
-    if (c.wholeMessageKnown) {
-      EXPECT_EQ(message + "\n", quiet.err) << quiet;
-    } else {
-      EXPECT_TRUE(startsWith(quiet.err, message)) << quiet;
-      EXPECT_EQ(1u, quiet.errLines().size()) << quiet;
-      EXPECT_TRUE(endsWith(quiet.err, "\n")) << quiet;
-    }
+    EXPECT_EQ(message + "\n", quiet.err) << quiet;
 
     // With diagnostics on, the same line comes after the report of the
     // error with its source position, and before the frame's exit trace.
@@ -154,46 +78,37 @@ TEST(LauncherErrors, FailuresEndWithTheBareMessageAndExitStatusOne) {
     const std::vector<std::string> lines = debug.errLines();
     ASSERT_GE(lines.size(), 3u) << debug;
     const std::string& report = lines[lines.size() - 3];
-    const std::string& bare = lines[lines.size() - 2];
     EXPECT_TRUE(startsWith(report, "[ERROR] app.cpp:")) << debug;
     EXPECT_NE(std::string::npos, report.find(": Exception with message '"))
         << debug;
     EXPECT_NE(std::string::npos, report.find("(): " + message)) << debug;
     EXPECT_TRUE(endsWith(report, "' caught")) << debug;
-    EXPECT_EQ(quiet.errLines().back(), bare) << debug;
+    EXPECT_EQ(message, lines[lines.size() - 2]) << debug;
     EXPECT_NE(std::string::npos, lines.back().find("Exiting launch")) << debug;
-    size_t errors = 0;
-    for (const std::string& line : lines) {
-      errors += startsWith(line, "[ERROR] ") ? 1 : 0;
-    }
-    EXPECT_EQ(1u, errors) << debug;
+    EXPECT_EQ(1u, debug.countErrLines("[ERROR] ")) << debug;
   }
 }
 
 TEST(LauncherDiagnostics, OnlyTheExactValueTrueSwitchesDiagnosticsOn) {
-  const Bundle bundle("App", "[Application]\napp.mainclass=a.Main\n");
+  const Bundle bundle("App", kMainClassCfg);
   const Bundle broken("App", "[Application\n");
-  const std::string brokenMessage = "Error parsing [" + broken.cfgPath() +
-                                    "] file at 1: Missing ']' character\n";
-  const std::optional<std::string> values[] = {
-      std::nullopt, "",  "TRUE", "True", "true ", " true",
-      "true\n",     "1", "yes",  "on",   "truee", "t"};
-  for (const std::optional<std::string>& value : values) {
+  const std::optional<std::string> offValues[] = {
+      std::nullopt, "",       "TRUE",   "True",     " true", "true ",
+      "true\n",     "\ttrue", "true\r", "\"true\"", "1",     "yes",
+      "on",         "t",      "tru",    "truee",    "false", "t\xC3\xBCrue"};
+  for (const std::optional<std::string>& value : offValues) {
     SCOPED_TRACE(value ? "QUERN_DEBUG=[" + *value + "]" : "unset");
     e2e::Environment env;
     if (value) {
       env.push_back("QUERN_DEBUG=" + *value);
     }
 
-    const RunResult ok = bundle.launch({}, env);
-    const RunResult failed = broken.launch({}, env);
-
-    EXPECT_EQ(0, ok.exitCode) << ok;
-    EXPECT_EQ("", ok.err) << ok;
-    EXPECT_EQ("", ok.out) << ok;
-    EXPECT_EQ(1u, ok.record.calls.size()) << ok;
-    EXPECT_EQ(1, failed.exitCode) << failed;
-    EXPECT_EQ(brokenMessage, failed.err) << failed;
+    e2e::expectLaunched(
+        bundle.launch({}, env),
+        {bundle.launcher(), "-Dquern.app-path=" + bundle.launcher(), "a.Main"});
+    e2e::expectFailed(broken.launch({}, env),
+                      "Error parsing [" + broken.cfgPath() +
+                          "] file at 1: Missing ']' character");
   }
 }
 

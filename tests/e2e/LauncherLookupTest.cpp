@@ -270,6 +270,8 @@ TEST(LauncherLibraryPath, AppDirectoryIsAddedUnlessAlreadyListed) {
   }
 }
 
+// How links and relative paths resolve is MacSysInfoTest's table; here the
+// launcher takes its bundle from what that gives.
 TEST(LauncherPath, LauncherFindsItsBundleThroughSymbolicLinks) {
   const Bundle bundle("App",
                       "[Application]\n"
@@ -280,7 +282,6 @@ TEST(LauncherPath, LauncherFindsItsBundleThroughSymbolicLinks) {
   // Two levels down, so that a relative link target taken from here would
   // miss the bundle.
   std::filesystem::create_directories(t / "elsewhere/deeper");
-  std::filesystem::create_symlink(bundle.launcher(), t / "links/absolute");
   std::filesystem::create_symlink("../App.app/Contents/MacOS/App",
                                   t / "links/relative");
   // A link named after another application still reads the target's
@@ -295,13 +296,9 @@ TEST(LauncherPath, LauncherFindsItsBundleThroughSymbolicLinks) {
     std::string cwd;
   };
   const Case cases[] = {
-      {"absolute link", t / "links/absolute", t.path()},
-      {"link named Other", t / "links/Other", t.path()},
-      {"relative link run by absolute path from another directory",
-       t / "links/relative", t / "elsewhere/deeper"},
+      {"absolute link named Other", t / "links/Other", t.path()},
       {"relative link run by relative path from another directory",
        "../../links/relative", t / "elsewhere/deeper"},
-      {"launcher run by relative path", "App.app/Contents/MacOS/App", t.path()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -466,19 +466,6 @@ TEST_F(ZvmLauncherLaunch, MissingLibraryFailsWithLoaderText) {
                              ") failed. Error: " + loaderText);
 }
 
-TEST_F(ZvmLauncherLaunch, LibraryWithoutEntryPointFailsWithLoaderText) {
-  const std::string lib = QUERN_DLL_PROBE;
-  zvm.setLibPath(lib);
-  void* h = dlopen(lib.c_str(), RTLD_LAZY);
-  ASSERT_NE(nullptr, h);
-  dlerror();
-  ASSERT_EQ(nullptr, dlsym(h, "ZLI_Launch"));
-  const std::string loaderText = dlerror();
-  dlclose(h);
-  expectFailureBeforeRuntime("dlsym(" + lib +
-                             ", ZLI_Launch) failed. Error: " + loaderText);
-}
-
 TEST_F(ZvmLauncherLaunch, BlockThatCannotBeMadeFailsBeforeRuntime) {
   if (QUERN_TEST_SANITIZED) {
     GTEST_SKIP() << "needs a limited address space";
