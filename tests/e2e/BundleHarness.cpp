@@ -13,6 +13,8 @@ namespace e2e {
 
 namespace {
 
+using testsupport::startsWith;
+
 bool parseInt(const std::string& text, int& value) {
   if (text.empty()) {
     return false;
@@ -25,10 +27,6 @@ bool parseInt(const std::string& text, int& value) {
   }
   value = static_cast<int>(n);
   return true;
-}
-
-bool startsWith(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace

@@ -13,17 +13,10 @@ namespace {
 
 using e2e::Bundle;
 using e2e::RunResult;
+using testsupport::endsWith;
+using testsupport::startsWith;
 
 const char kMainClassCfg[] = "[Application]\napp.mainclass=a.Main\n";
-
-bool startsWith(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool endsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() &&
-         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 // One failure of each stage: reading the configuration, parsing it, and
 // the runtime's own status. The exact messages of other failures are in

@@ -40,10 +40,6 @@ std::runtime_error systemError(const std::string& what) {
   return std::runtime_error(what + ": " + strerror(errno));
 }
 
-bool startsWith(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
-}
-
 void makeParentDirectories(const std::string& path) {
   const fs::path parent = fs::path(path).parent_path();
   if (!parent.empty()) {
@@ -262,6 +258,15 @@ std::vector<std::string> splitLines(const std::string& text) {
     lines.push_back(line);
   }
   return lines;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 ScopedEnv::ScopedEnv(const std::string& name,

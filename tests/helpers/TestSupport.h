@@ -66,6 +66,8 @@ void copyFile(const std::string& from, const std::string& to);
 void removePath(const std::string& path);
 // `text` split at line feeds, without them.
 std::vector<std::string> splitLines(const std::string& text);
+bool startsWith(const std::string& text, const std::string& prefix);
+bool endsWith(const std::string& text, const std::string& suffix);
 
 // Sets (or, with no value, unsets) an environment variable and puts the
 // previous state back when destroyed.
