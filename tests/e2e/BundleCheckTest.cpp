@@ -30,18 +30,15 @@ const std::string lib = "Contents/runtime/Contents/Home/lib/libzli.dylib";
 // Runs `exe`; with `nobody` as the user nobody when the tests run as root,
 // who reads every file (nothing when setpriv is missing).
 std::optional<RunResult> run(const std::string& exe,
-                             std::vector<std::string> args,
+                             const std::vector<std::string>& args,
                              const e2e::Environment& env = {},
                              bool nobody = false) {
-  if (nobody && geteuid() == 0) {
-    if (access("/usr/bin/setpriv", X_OK) != 0) {
-      return std::nullopt;
-    }
-    args.insert(args.begin(), {"--reuid=65534", "--regid=65534",
-                               "--clear-groups", "--", exe});
-    return e2e::run("/usr/bin/setpriv", {args, "", env, "", 60});
+  std::string executable = exe;
+  e2e::RunOptions options{args, "", env, "", 60};
+  if (nobody && !e2e::runAsNobody(executable, options)) {
+    return std::nullopt;
   }
-  return e2e::run(exe, {args, "", env, "", 60});
+  return e2e::run(executable, options);
 }
 
 // The text report shows control characters escaped: \r, \n, \t or \xNN.

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <filesystem>
@@ -152,6 +153,23 @@ RunResult run(const std::string& executable, const RunOptions& options) {
     result.record = parseRecord(readFile(recordPath));
   }
   return result;
+}
+
+bool runAsNobody(std::string& executable, RunOptions& options) {
+  if (geteuid() != 0) {
+    return true;
+  }
+  for (const char* setpriv : {"/usr/bin/setpriv", "/bin/setpriv"}) {
+    if (access(setpriv, X_OK) == 0) {
+      options.args.insert(options.args.begin(),
+                          {"--reuid=65534", "--regid=65534", "--clear-groups",
+                           "--", executable});
+      options.argv0 = setpriv;
+      executable = setpriv;
+      return true;
+    }
+  }
+  return false;
 }
 
 RunResult makeBundle(const std::vector<std::string>& args) {

@@ -86,6 +86,12 @@ std::ostream& operator<<(std::ostream& os, const RunResult& r);
 // the stand-in runtime recorded.
 RunResult run(const std::string& executable, const RunOptions& options);
 
+// Makes a run of `executable` with `options` one as the unprivileged user
+// nobody when the tests run as root, who reads every file: setpriv starts
+// it. Returns false, changing nothing, when that needs setpriv and it is not
+// installed.
+bool runAsNobody(std::string& executable, RunOptions& options);
+
 // Runs tools/make-bundle with these arguments and PATH=/usr/bin:/bin.
 RunResult makeBundle(const std::vector<std::string>& args);
 

@@ -236,15 +236,9 @@ TEST(HostileInput, HundredMegabyteLineIsReadWhole) {
 class AsNobody {
  public:
   AsNobody() {
-    if (geteuid() != 0) {
-      return;  // already unprivileged: run directly
-    }
-    for (const char* candidate : {"/usr/bin/setpriv", "/bin/setpriv"}) {
-      if (access(candidate, X_OK) == 0) {
-        setpriv = candidate;
-      }
-    }
-    if (setpriv.empty()) {
+    std::string executable;
+    e2e::RunOptions options;
+    if (!e2e::runAsNobody(executable, options)) {
       whyNot = "setpriv is not installed, and a run as root reads every file";
     }
   }
@@ -259,19 +253,13 @@ class AsNobody {
     options.env = {"ZLI_STANDIN_RECORD="};
     options.env.insert(options.env.end(), env.begin(), env.end());
     std::string executable = bundle.launcher();
-    if (!setpriv.empty()) {
-      options.args = {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
-                      bundle.launcher()};
-      options.argv0 = setpriv;
-      executable = setpriv;
-    }
+    e2e::runAsNobody(executable, options);
     RunResult r = e2e::run(executable, options);
     r.record = e2e::parseRecord(r.out);
     return r;
   }
 
  private:
-  std::string setpriv;
   std::string whyNot;
 };
 
