@@ -27,22 +27,6 @@ namespace bundlecheck {
 
 namespace {
 
-std::vector<std::string> recognisedSections() {
-  return {SectionName::Application.name(), SectionName::ZealOptions.name(),
-          SectionName::PrewarmZealOptions.name(),
-          SectionName::PrewarmGenerateCacheZealOptions.name(),
-          SectionName::ArgOptions.name()};
-}
-
-std::vector<std::string> recognisedKeys() {
-  return {PropertyName::version.name(),    PropertyName::mainzar.name(),
-          PropertyName::mainmodule.name(), PropertyName::mainclass.name(),
-          PropertyName::classpath.name(),  PropertyName::modulepath.name(),
-          PropertyName::runtime.name(),    PropertyName::splash.name(),
-          PropertyName::memory.name(),     PropertyName::arguments.name(),
-          PropertyName::zealOptions.name()};
-}
-
 // The "Application" keys of which the launcher uses only the last value.
 bool isSingleValued(const std::string& key) {
   return key == PropertyName::mainzar.name() ||
@@ -53,14 +37,6 @@ bool isSingleValued(const std::string& key) {
 }
 
 std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
-
-std::string trimmed(const std::string& s) {
-  const std::string::size_type first = s.find_first_not_of(" \t\r");
-  if (first == std::string::npos) {
-    return std::string();
-  }
-  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
 
 std::string lineList(const std::vector<int>& lines) {
   std::string text;
@@ -79,8 +55,11 @@ std::string meaningHint(const std::string& meant) {
 // findings about the configuration's lines and values.
 class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
  public:
-  Collector(Report& report, const CfgFile::Macros& macros)
-      : report(report), macros(macros) {}
+  Collector(Report& report, const CfgFile::Macros& macros) : report(report) {
+    for (const auto& macro : macros) {
+      macroKeys.push_back(macro.first);
+    }
+  }
 
   void cfgFileCandidate(const std::string& path, bool exists) override {
     report.cfgCandidates.push_back(PathCheck{path, exists});
@@ -97,7 +76,7 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
     sawHeader = true;
     section = recognised ? name : std::string();
     if (!recognised) {
-      const std::string meant = likelyMeant(name, recognisedSections());
+      const std::string meant = likelyMeant(name, CfgFile::sectionNames());
       if (!meant.empty() && trimmed(name) == meant) {
         add("header-blanks", lineno,
             "section header [" + name +
@@ -144,7 +123,7 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
         }
         return;
       case UnrecognisedKey: {
-        const std::string meant = likelyMeant(key, recognisedKeys());
+        const std::string meant = likelyMeant(key, CfgFile::propertyNames());
         if (leadingBlank) {
           add("key-blanks", lineno,
               "key " + inQuotes(key) + " starts with a blank and is ignored" +
@@ -265,10 +244,6 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
           "value of " + inQuotes(key) +
               " ends with a blank or tab, which becomes part of it");
     }
-    std::vector<std::string> keys;
-    for (const auto& macro : macros) {
-      keys.push_back(macro.first);
-    }
     for (std::string::size_type pos = value.find('$');
          pos != std::string::npos && listing("not-a-macro");
          pos = value.find('$', pos + 1)) {
@@ -282,17 +257,17 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
         continue;
       }
       bool isMacro = false;
-      for (const std::string& macro : keys) {
+      for (const std::string& macro : macroKeys) {
         isMacro = isMacro || value.compare(pos, macro.size(), macro) == 0;
       }
       if (!isMacro) {
         const std::string word = value.substr(pos, end - pos);
-        std::string meant = likelyMeant(word, keys);
+        std::string meant = likelyMeant(word, macroKeys);
         if (meant.empty()) {
           std::string plain = word;
           plain.erase(std::remove(plain.begin(), plain.end(), '_'),
                       plain.end());
-          meant = likelyMeant(plain, keys);
+          meant = likelyMeant(plain, macroKeys);
         }
         add("not-a-macro", lineno,
             inQuotes(word) + " in the value of " + inQuotes(key) +
@@ -364,7 +339,7 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
   }
 
   Report& report;
-  const CfgFile::Macros macros;
+  std::vector<std::string> macroKeys;
   bool sawHeader = false;
   std::string section;           // the recognised section being read
   std::vector<Line> occurrence;  // its recorded lines so far

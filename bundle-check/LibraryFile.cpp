@@ -8,18 +8,11 @@ namespace bundlecheck {
 
 namespace {
 
-uint32_t little(const unsigned char* p, int bytes) {
-  uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) {
-    value = (value << 8) | p[i];
-  }
-  return value;
-}
-
-uint32_t big(const unsigned char* p, int bytes) {
-  uint32_t value = 0;
+// The unsigned field of `bytes` bytes at `at`, in either byte order.
+uint64_t field(const unsigned char* p, size_t at, int bytes, bool bigEndian) {
+  uint64_t value = 0;
   for (int i = 0; i < bytes; ++i) {
-    value = (value << 8) | p[i];
+    value = (value << 8) | p[at + (bigEndian ? i : bytes - 1 - i)];
   }
   return value;
 }
@@ -53,36 +46,32 @@ std::string cpuName(uint32_t cpu) {
   }
 }
 
-// A 4-byte field of an ELF file in its own byte order (1 little, 2 big).
-uint32_t read4(const unsigned char* h, unsigned char order, uint64_t at) {
-  return order == 1 ? little(h + at, 4) : big(h + at, 4);
-}
-
 void readElf(const unsigned char* h, size_t size, LibraryHeader& header) {
   header.kind = LibraryHeader::Elf;
   if (size < 20 || (h[5] != 1 && h[5] != 2)) {
     header.description = "truncated ELF file";
     return;
   }
-  auto read = [&](size_t at) {
-    return h[5] == 1 ? little(h + at, 2) : big(h + at, 2);
+  const bool bigEndian = h[5] == 2;
+  auto read = [&](size_t at, int bytes) {
+    return field(h, at, bytes, bigEndian);
   };
-  const uint32_t type = read(16);
-  header.machine = read(18);
+  const uint64_t type = read(16, 2);
+  header.machine = static_cast<uint32_t>(read(18, 2));
   // A position-independent executable has the shared library's file type
   // but names a program interpreter; the loader refuses to open it.
   const bool is64 = h[4] == 2;
   bool executable = false;
   if (size >= 64 && type == 3) {
-    const uint32_t tableAt = is64 ? read4(h, h[5], 32) : read4(h, h[5], 28);
-    const uint32_t entrySize = read(is64 ? 54 : 42);
-    const uint32_t count = read(is64 ? 56 : 44);
-    for (uint32_t i = 0; i < count && entrySize >= 4; ++i) {
-      const uint64_t at = uint64_t(tableAt) + uint64_t(i) * entrySize;
-      if (at + 4 > size) {
+    const uint64_t tableAt = is64 ? read(32, 8) : read(28, 4);
+    const uint64_t entrySize = read(is64 ? 54 : 42, 2);
+    const uint64_t count = read(is64 ? 56 : 44, 2);
+    for (uint64_t i = 0; i < count && entrySize >= 4; ++i) {
+      const uint64_t at = tableAt + i * entrySize;
+      if (tableAt > size || at + 4 > size) {
         break;
       }
-      executable = executable || read4(h, h[5], at) == 3;  // PT_INTERP
+      executable = executable || read(at, 4) == 3;  // PT_INTERP
     }
   }
   header.sharedLibrary = type == 3 && !executable;
@@ -99,10 +88,10 @@ void readMachO(const unsigned char* h, size_t size, LibraryHeader& header) {
     header.description = "truncated Mach-O file";
     return;
   }
-  header.machine = little(h + 4, 4);
+  header.machine = static_cast<uint32_t>(field(h, 4, 4, false));
   header.hasArm64Slice = header.machine == cpuArm64;
   // MH_DYLIB and MH_BUNDLE can both be opened by the loader.
-  const uint32_t type = little(h + 12, 4);
+  const uint64_t type = field(h, 12, 4, false);
   header.sharedLibrary = type == 6 || type == 8;
   header.description =
       std::string(h[0] == 0xcf ? "Mach-O 64-bit " : "Mach-O 32-bit ") +
@@ -112,10 +101,10 @@ void readMachO(const unsigned char* h, size_t size, LibraryHeader& header) {
 
 void readUniversal(const unsigned char* h, size_t size, LibraryHeader& header) {
   header.kind = LibraryHeader::Universal;
-  const uint32_t count = big(h + 4, 4);
+  const uint64_t count = field(h, 4, 4, true);
   std::string cpus;
-  for (uint32_t i = 0; i < count && 8 + 20 * (i + 1) <= size; ++i) {
-    const uint32_t cpu = big(h + 8 + 20 * i, 4);
+  for (uint64_t i = 0; i < count && 8 + 20 * (i + 1) <= size; ++i) {
+    const uint32_t cpu = static_cast<uint32_t>(field(h, 8 + 20 * i, 4, true));
     if (i == 0) {
       header.machine = cpu;
     }
@@ -156,7 +145,8 @@ LibraryHeader readLibraryHeader(const std::string& path) {
   } else if (size >= 4 && (h[0] == 0xcf || h[0] == 0xce) && h[1] == 0xfa &&
              h[2] == 0xed && h[3] == 0xfe) {
     readMachO(h, size, header);
-  } else if (size >= 8 && big(h, 4) == 0xcafebabe && big(h + 4, 4) < 32) {
+  } else if (size >= 8 && field(h, 0, 4, true) == 0xcafebabe &&
+             field(h, 4, 4, true) < 32) {
     readUniversal(h, size, header);
   } else {
     header.description = "neither an ELF nor a Mach-O file";

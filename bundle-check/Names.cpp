@@ -8,12 +8,7 @@ namespace bundlecheck {
 namespace {
 
 std::string folded(const std::string& s) {
-  const std::string::size_type first = s.find_first_not_of(" \t\r");
-  if (first == std::string::npos) {
-    return std::string();
-  }
-  const std::string::size_type last = s.find_last_not_of(" \t\r");
-  std::string result = s.substr(first, last - first + 1);
+  std::string result = trimmed(s);
   for (char& c : result) {
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
@@ -40,6 +35,14 @@ size_t editDistance(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+std::string trimmed(const std::string& s) {
+  const std::string::size_type first = s.find_first_not_of(" \t\r");
+  if (first == std::string::npos) {
+    return std::string();
+  }
+  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
 
 std::string likelyMeant(const std::string& name,
                         const std::vector<std::string>& candidates) {

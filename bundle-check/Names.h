@@ -8,6 +8,9 @@
 
 namespace bundlecheck {
 
+// `s` without blanks, tabs and carriage returns at either end.
+std::string trimmed(const std::string& s);
+
 // The candidate that `name` most likely means: equal but for letter case or
 // surrounding blanks, else at most two edits away (one for short names).
 // Empty when none is that close.

@@ -354,6 +354,22 @@ CfgFile CfgFile::load(const std::string& path, LoadListener* listener) {
   return cfgFile;
 }
 
+StringList CfgFile::sectionNames() {
+  StringList names;
+  for (const SectionId* id : knownSections) {
+    names.push_back(id->name());
+  }
+  return names;
+}
+
+StringList CfgFile::propertyNames() {
+  StringList names;
+  for (const PropertyId* id : knownProperties) {
+    names.push_back(id->name());
+  }
+  return names;
+}
+
 const CfgFile::Properties& CfgFile::getProperties(
     const Id<SectionNameTag>& section) const {
   const PropertyMap::const_iterator it = sections.find(section);

@@ -77,6 +77,11 @@ class CfgFile {
   static CfgFile load(const std::string& path,
                       LoadListener* listener = nullptr);
 
+  // The names of the recognised sections and properties, for tools that
+  // explain a configuration.
+  static StringList sectionNames();
+  static StringList propertyNames();
+
   // The section's properties, or an empty table; never creates an entry.
   const Properties& getProperties(const Id<SectionNameTag>& section) const;
 
