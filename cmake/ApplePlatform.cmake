@@ -6,6 +6,11 @@
 # symbols: main and the flat hand-over functions that the runtime looks up
 # with dlsym, and the exported data of the launcher, are found that way.
 
+# The error alert's library: CoreFoundation, opened by its path when a start
+# fails, never linked.
+target_sources(applauncher_core PRIVATE
+  ${PROJECT_SOURCE_DIR}/macosx/native/common/MacErrorAlertFramework.cpp)
+
 # A compiler given a target triple (the zig cross build) takes the minimum
 # macOS version from the triple and not from -mmacosx-version-min, so the
 # triple must name the same version.

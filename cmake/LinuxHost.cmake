@@ -3,6 +3,9 @@
 
 target_sources(applauncher_core PRIVATE
   ${PROJECT_SOURCE_DIR}/linux/native/common/LinuxExecutablePath.c)
+# The error alert's library, found by the normal search.
+target_sources(applauncher_core PRIVATE
+  ${PROJECT_SOURCE_DIR}/linux/native/common/LinuxErrorAlertFramework.cpp)
 target_include_directories(applauncher_core PUBLIC
   ${PROJECT_SOURCE_DIR}/linux/native/include)
 

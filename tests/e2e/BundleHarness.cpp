@@ -1,5 +1,6 @@
 #include "e2e/BundleHarness.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -34,6 +35,19 @@ bool parseInt(const std::string& text, int& value) {
 
 std::string launcherUnderTest() { return QUERN_LAUNCHER; }
 std::string sourceDir() { return QUERN_SOURCE_DIR; }
+
+std::string syslogRecorderPreload() {
+  std::string list = QUERN_SYSLOG_RECORDER;
+  void* const asanInit = dlsym(RTLD_DEFAULT, "__asan_init");
+  Dl_info runtime;
+  Dl_info self;
+  if (asanInit && dladdr(asanInit, &runtime) && runtime.dli_fname &&
+      dladdr(reinterpret_cast<void*>(&syslogRecorderPreload), &self) &&
+      runtime.dli_fbase != self.dli_fbase) {
+    list = std::string(runtime.dli_fname) + ":" + list;
+  }
+  return list;
+}
 
 std::string unescapeReport(const std::string& text) {
   std::string result;

@@ -39,6 +39,13 @@ using testsupport::writeFile;
 std::string launcherUnderTest();
 std::string sourceDir();
 
+// The LD_PRELOAD value that puts the recorder of openlog and syslog
+// (tests/helpers) into the launcher, which then writes to the file named by
+// QUERN_SYSLOG_RECORD. A launcher built with AddressSanitizer wants the
+// sanitizer's runtime first among its libraries: when the tests loaded it as
+// a library of its own, it comes first.
+std::string syslogRecorderPreload();
+
 // One call of the stand-in's ZLI_Launch, as it reported it.
 struct LaunchCall {
   int call = 0;                   // 1 for the first call, 2 for the re-entry

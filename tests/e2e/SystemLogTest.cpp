@@ -2,7 +2,6 @@
 // on standard error without diagnostics, and nothing else. The launcher runs
 // with a recorder of openlog and syslog preloaded (tests/helpers).
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <syslog.h>
 
@@ -18,22 +17,6 @@ namespace {
 
 using e2e::Bundle;
 using e2e::RunResult;
-
-// A launcher built with AddressSanitizer wants the sanitizer's runtime first
-// among its libraries. The test is built the same way, so the runtime it
-// loaded itself, if that is a library of its own, goes first.
-std::string preloadList() {
-  std::string list = QUERN_SYSLOG_RECORDER;
-  void* const asanInit = dlsym(RTLD_DEFAULT, "__asan_init");
-  Dl_info runtime;
-  Dl_info self;
-  if (asanInit && dladdr(asanInit, &runtime) && runtime.dli_fname &&
-      dladdr(reinterpret_cast<void*>(&preloadList), &self) &&
-      runtime.dli_fbase != self.dli_fbase) {
-    list = std::string(runtime.dli_fname) + ":" + list;
-  }
-  return list;
-}
 
 // What the recorder writes when `identity` logs each line in turn. No case
 // below has a tab, newline or backslash in a name, which it would escape.
@@ -100,7 +83,7 @@ TEST(SystemLog, RecordsTheUserVisibleLinesOfOneAndTwoPassLaunches) {
        },
        1, "Renamed", failedTwice},
   };
-  const std::string preload = preloadList();
+  const std::string preload = e2e::syslogRecorderPreload();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Bundle bundle(c.name, "[Application]\napp.mainclass=a.Main\n");

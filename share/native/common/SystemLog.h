@@ -17,6 +17,10 @@ namespace SystemLog {
 // Never throws; does nothing visible when the system keeps no log.
 void error(const std::string& line) noexcept;
 
+// The name the lines are logged under, the application's name; null when
+// neither the launcher's path nor argv[0] gives one. Never throws.
+const char* applicationName() noexcept;
+
 }  // namespace SystemLog
 
 #endif  // SYSTEMLOG_H

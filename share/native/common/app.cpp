@@ -3,7 +3,9 @@
 #include <iostream>
 #include <memory>
 
+#include "ErrorAlert.h"
 #include "ErrorHandling.h"
+#include "FileUtils.h"
 #include "Log.h"
 #include "SysInfo.h"
 #include "SystemLog.h"
@@ -22,22 +24,44 @@ class StandardLogAppender : public LogAppender {
   }
 };
 
+// Created before main and never destroyed: a pass still running on another
+// thread while the process exits must not reach destroyed appenders.
+NopLogAppender* const nopLogAppender = new NopLogAppender();
+StandardLogAppender* const standardLogAppender = new StandardLogAppender();
+
+// Shows the error alert when the bundle asks for it. An alert that cannot be
+// shown changes nothing else; with diagnostics on, one line says why. That
+// line goes straight to the standard appender: this runs inside the logger's
+// own call, which would come back here.
+void showErrorAlert(const std::string& line) {
+  const char* const name = SystemLog::applicationName();
+  const std::string whyNot = ErrorAlert::show(name ? name : "", line);
+  if (!whyNot.empty() && app::isWithLogging()) {
+    LogEvent event;
+    event.logLevel = "WARNING";
+    event.fileName = FileUtils::basename(__FILE__);
+    event.lineNum = __LINE__;
+    event.funcName = "showErrorAlert";
+    event.message = "No error alert shown: " + whyNot;
+    standardLogAppender->append(event);
+  }
+}
+
 // The one line a user sees without diagnostics. It also goes to the system
 // log, for the user who opened the application where standard error goes
-// nowhere.
+// nowhere, and then, when the bundle asks for it, into an alert.
 class LastErrorLogAppender : public LogAppender {
  public:
   void append(const LogEvent&) override {
     const std::string line = app::lastErrorMessage();
     std::cerr << line << std::endl;
     SystemLog::error(line);
+    if (ErrorAlert::isWanted()) {
+      showErrorAlert(line);
+    }
   }
 };
 
-// Created before main and never destroyed: a pass still running on another
-// thread while the process exits must not reach destroyed appenders.
-NopLogAppender* const nopLogAppender = new NopLogAppender();
-StandardLogAppender* const standardLogAppender = new StandardLogAppender();
 LastErrorLogAppender* const lastErrorLogAppender = new LastErrorLogAppender();
 
 // Adds the extra appender once the work function has ended, so that the

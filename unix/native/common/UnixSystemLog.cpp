@@ -38,9 +38,13 @@ const char* findIdentity() noexcept {
 
 namespace SystemLog {
 
-void error(const std::string& line) noexcept {
+const char* applicationName() noexcept {
   static const char* const identity = findIdentity();
-  openlog(identity, LOG_PID, LOG_USER);
+  return identity;
+}
+
+void error(const std::string& line) noexcept {
+  openlog(applicationName(), LOG_PID, LOG_USER);
   // The line is data, never a format: it may hold '%'.
   syslog(LOG_ERR, "%s", line.c_str());
   closelog();
