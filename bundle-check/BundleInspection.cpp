@@ -13,6 +13,7 @@
 #include "AppLauncher.h"
 #include "CfgFile.h"
 #include "Dll.h"
+#include "ErrorAlertSetting.h"
 #include "FileUtils.h"
 #include "InfoPlist.h"
 #include "LibraryFile.h"
@@ -501,6 +502,7 @@ void checkInfoPlist(Report& report) {
                   ", not \"APPL\""
             : "CFBundlePackageType is missing; an application has \"APPL\"");
   }
+  checkErrorAlert(report);
 }
 
 }  // namespace

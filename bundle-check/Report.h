@@ -38,6 +38,8 @@ struct Report {
   std::string infoPlistFormat;  // "xml", "binary", "other", "missing", ...
   std::optional<std::string> bundleExecutable;
   std::optional<std::string> bundlePackageType;
+  // QUERN_ERROR_ALERT=true in LSEnvironment; unknown unless read as XML.
+  std::optional<bool> errorAlert;
 
   std::string packageFilePath;
   bool packageFileExists = false;

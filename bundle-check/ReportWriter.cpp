@@ -80,6 +80,9 @@ void writeText(const Report& report, std::ostream& out) {
         << ", executable: " << yesNo(report.launcherIsExecutable) << "\n";
     out << "Info.plist: " << shown(report.infoPlistPath) << " ("
         << report.infoPlistFormat << ")\n";
+    if (report.errorAlert) {
+      out << "  error alert: " << (*report.errorAlert ? "on" : "off") << "\n";
+    }
   }
   if (!report.packageFilePath.empty()) {
     out << "Package file: " << shown(report.packageFilePath);
@@ -164,7 +167,10 @@ void writeJson(const Report& report, std::ostream& out) {
        {{"path", orNull(report.infoPlistPath)},
         {"format", orNull(report.infoPlistFormat)},
         {"bundleExecutable", optionalString(report.bundleExecutable)},
-        {"bundlePackageType", optionalString(report.bundlePackageType)}}},
+        {"bundlePackageType", optionalString(report.bundlePackageType)},
+        {"errorAlert", report.errorAlert
+                           ? nlohmann::ordered_json(*report.errorAlert)
+                           : nlohmann::ordered_json()}}},
       {"packageFile",
        {{"path", orNull(report.packageFilePath)},
         {"exists", report.packageFileExists},

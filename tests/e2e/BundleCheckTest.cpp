@@ -170,6 +170,12 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
   const std::string otherApp =
       "<plist><dict><key>CFBundleExecutable</key><string>Other</string>"
       "<key>CFBundlePackageType</key><string>FMWK</string></dict></plist>";
+  const auto lsEnvironment = [](const std::string& value) {
+    return "<plist><dict><key>CFBundleExecutable</key><string>App</string>"
+           "<key>CFBundlePackageType</key><string>APPL</string>"
+           "<key>LSEnvironment</key>" +
+           value + "</dict></plist>";
+  };
   std::string otherMachine = e2e::readFile(e2e::standInRuntimeLib());
   otherMachine[18] = otherMachine[18] == 62 ? char(183) : char(62);
   const std::string big(100 << 20, 'x');
@@ -206,6 +212,16 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       row("no Info.plist, a library for another machine", m,
           {"rm " + plist, "write " + lib + " " + otherMachine},
           {"plist-missing:0", "runtime-wrong-machine:0"}),
+      row("error alert set to values that do not switch it on", m,
+          {"write " + plist + " " +
+           lsEnvironment("<dict><key>QUERN_ERROR_ALERT</key><string>True"
+                         "</string><key>QUERN_ERROR_ALERT</key><integer>1"
+                         "</integer></dict>")},
+          {"plist-error-alert:0:\"True\"",
+           "plist-error-alert:0:a <integer>, not a <string>"}),
+      row("LSEnvironment no dictionary", m,
+          {"write " + plist + " " + lsEnvironment("<array/>")},
+          {"plist-environment:0:a <array>, not a <dict>"}),
       row("binary Info.plist, not read", m, {"write " + plist + " bplist00"},
           {}),
       row("Info.plist a named pipe", m, {"fifo " + plist},
@@ -338,6 +354,32 @@ TEST(BundleCheck, SampleHasNoFindingAndTheLaunchersVector) {
   const RunResult r = *run(t / "Hello.app/Contents/MacOS/Hello", {});
   ASSERT_EQ(1u, r.record.calls.size()) << r;
   EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
+}
+
+// The setting that tools/make-bundle --error-alert writes, in both reports.
+TEST(BundleCheck, ReportsTheErrorAlertSetting) {
+  const e2e::TempDir t;
+  e2e::writeFile(t / "App.cfg", mainClassCfg);
+  for (const bool on : {true, false}) {
+    SCOPED_TRACE(on ? "--error-alert" : "without --error-alert");
+    std::vector<std::string> args = {"--launcher",    e2e::launcherUnderTest(),
+                                     "--name",        "App",
+                                     "--cfg",         t / "App.cfg",
+                                     "--runtime-lib", e2e::standInRuntimeLib(),
+                                     "--force",       "--out",
+                                     t / "out"};
+    if (on) {
+      args.push_back("--error-alert");
+    }
+    ASSERT_EQ(0, e2e::makeBundle(args).exitCode);
+    const json report = check({t / "out/App.app"});
+    EXPECT_EQ(0, report["exitStatus"]) << report;
+    EXPECT_EQ(on, report["infoPlist"]["errorAlert"]) << report;
+    const RunResult text = *run(QUERN_CHECK, {t / "out/App.app"});
+    EXPECT_NE(npos, text.out.find(std::string("\n  error alert: ") +
+                                  (on ? "on" : "off") + "\n"))
+        << text;
+  }
 }
 
 // Every entry under `dir`: type and mode, size, times of change, content.

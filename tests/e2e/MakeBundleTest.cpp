@@ -73,6 +73,8 @@ TEST(MakeBundle, RejectsBadInputWithoutMakingABundle) {
       {with({"--runtime-lib", lib, "--name", ".."}), "is not usable"},
       {with({"--runtime-lib", lib, "--package", "two\nlines"}),
        "must be one line"},
+      {with({"--runtime-lib", lib, "--no-info-plist", "--error-alert"}),
+       "--error-alert needs the Info.plist"},
       {with({"--runtime-lib", lib, "--bogus"}), "unknown argument '--bogus'"},
       {with({"--runtime-lib"}), "option --runtime-lib needs a value"},
   };

@@ -1,0 +1,21 @@
+// Whether a bundle switches on the launcher's error alert: QUERN_ERROR_ALERT
+// set to the string "true" in the LSEnvironment dictionary of its
+// Info.plist. The system sets those variables for the starts it makes (the
+// Finder, the Dock, open), so only such starts show the alert.
+
+#ifndef BUNDLECHECK_ERRORALERTSETTING_H
+#define BUNDLECHECK_ERRORALERTSETTING_H
+
+#include "Report.h"
+
+namespace bundlecheck {
+
+// When report.infoPlistPath was read as an XML property list, reads it
+// again for the setting: sets report.errorAlert, and adds a finding for a
+// value that would not switch the alert on and for an LSEnvironment that is
+// not a dictionary. Never throws for what the file holds.
+void checkErrorAlert(Report& report);
+
+}  // namespace bundlecheck
+
+#endif  // BUNDLECHECK_ERRORALERTSETTING_H
