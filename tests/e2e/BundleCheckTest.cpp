@@ -360,25 +360,18 @@ TEST(BundleCheck, SampleHasNoFindingAndTheLaunchersVector) {
 TEST(BundleCheck, ReportsTheErrorAlertSetting) {
   const e2e::TempDir t;
   e2e::writeFile(t / "App.cfg", mainClassCfg);
-  for (const bool on : {true, false}) {
-    SCOPED_TRACE(on ? "--error-alert" : "without --error-alert");
-    std::vector<std::string> args = {"--launcher",    e2e::launcherUnderTest(),
-                                     "--name",        "App",
-                                     "--cfg",         t / "App.cfg",
-                                     "--runtime-lib", e2e::standInRuntimeLib(),
-                                     "--force",       "--out",
-                                     t / "out"};
-    if (on) {
-      args.push_back("--error-alert");
-    }
-    ASSERT_EQ(0, e2e::makeBundle(args).exitCode);
-    const json report = check({t / "out/App.app"});
-    EXPECT_EQ(0, report["exitStatus"]) << report;
-    EXPECT_EQ(on, report["infoPlist"]["errorAlert"]) << report;
-    const RunResult text = *run(QUERN_CHECK, {t / "out/App.app"});
-    EXPECT_NE(npos, text.out.find(std::string("\n  error alert: ") +
-                                  (on ? "on" : "off") + "\n"))
-        << text;
+  for (const std::string option : {"--error-alert", "--force"}) {
+    ASSERT_EQ(0,
+              e2e::makeBundle({"--launcher", e2e::launcherUnderTest(), "--name",
+                               "App", "--cfg", t / "App.cfg", "--no-runtime",
+                               "--force", "--out", t.path(), option})
+                  .exitCode);
+    const bool on = option == "--error-alert";
+    EXPECT_EQ(on, check({t / "App.app"})["infoPlist"]["errorAlert"]) << option;
+    EXPECT_NE(npos, run(QUERN_CHECK, {t / "App.app"})
+                        ->out.find(on ? "\n  error alert: on\n"
+                                      : "\n  error alert: off\n"))
+        << option;
   }
 }
 

@@ -1,8 +1,6 @@
-// The error alert that a bundle switches on with QUERN_ERROR_ALERT=true:
-// what reaches it, in which order, and that without the switch, or when the
-// alert cannot be shown, a failed start stays exactly as it was. The
-// launcher finds a recording stand-in of the CoreFoundation functions on
-// LD_LIBRARY_PATH (tests/helpers/CoreFoundationStandIn.c).
+// The error alert that QUERN_ERROR_ALERT=true switches on, with a recording
+// stand-in of the CoreFoundation functions first on LD_LIBRARY_PATH
+// (tests/helpers/CoreFoundationStandIn.c).
 
 #include <gtest/gtest.h>
 #include <syslog.h>
@@ -17,20 +15,9 @@
 namespace {
 
 using e2e::Bundle;
-using e2e::RunResult;
-using Lines = std::vector<std::string>;
 
-const char kCfg[] = "[Application]\napp.mainclass=a.Main\n";
-
-std::string missingCfgLine(const Bundle& b) {
-  return "Error opening \"" + b.cfgPath() +
-         "\" file: No such file or directory";
-}
-
-// Runs the bundle with the stand-in in `cfDir` found first, recording into
-// temp()/record.
-RunResult runWithStandIn(const Bundle& b, e2e::Environment env,
-                         const std::string& cfDir = QUERN_CF_STANDIN_DIR) {
+e2e::RunResult runWithStandIn(const Bundle& b, e2e::Environment env,
+                              const std::string& cfDir) {
   env.push_back("LD_LIBRARY_PATH=" + cfDir);
   env.push_back("CF_STANDIN_RECORD=" + b.temp() / "record");
   return b.launch({}, env);
@@ -41,143 +28,99 @@ std::string record(const Bundle& b) {
   return std::filesystem::exists(path) ? e2e::readFile(path) : "";
 }
 
-TEST(ErrorAlert, ShowsTheLineAfterStandardErrorAndTheSystemLog) {
-  struct Case {
-    const char* what;
-    std::string name;
-    e2e::Environment env;
-    bool cfgMissing;  // else both passes fail in the runtime
-    int sleepMs;      // how long the stand-in's user takes to answer
-  };
-  const Case cases[] = {
-      {"missing configuration", "App", {}, true, 0},
-      {"a user who answers late",
-       "App",
-       {"CF_STANDIN_SLEEP_MS=1500"},
-       true,
-       1500},
-      {"conversions and bytes that are not UTF-8", "App%s%n\xe9", {}, true, 0},
-      {"both passes failed",
-       "App",
-       {"ZLI_STANDIN_REENTER=1", "ZLI_STANDIN_STATUS=7"},
-       false,
-       0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Bundle bundle(c.name, kCfg);
-    if (c.cfgMissing) {
-      e2e::removePath(bundle.cfgPath());
-    }
-    e2e::Environment env = c.env;
-    env.insert(env.end(), {"QUERN_ERROR_ALERT=true", "CF_STANDIN_MARK=1",
-                           "LD_PRELOAD=" + e2e::syslogRecorderPreload(),
-                           "QUERN_SYSLOG_RECORD=" + bundle.temp() / "record"});
-    const Lines lines =
-        c.cfgMissing ? Lines{missingCfgLine(bundle)}
-                     : Lines{"Failed to launch ZVM", "Failed to launch ZVM"};
-    // The header is the application's name; bytes that are not UTF-8 come
-    // as U+FFFD, in the name and the line alike.
-    const auto utf8 = [](std::string text) {
-      for (size_t at; (at = text.find('\xe9')) != std::string::npos;) {
-        text.replace(at, 1, "\xef\xbf\xbd");
-      }
-      return text;
-    };
-    std::string err, expected;
-    for (const std::string& line : lines) {
-      err += line + "\n[alert]\n";
-      std::ostringstream alert;
-      alert << "alert\t" << ErrorAlert::timeoutSeconds << "\t0\t"
-            << utf8(c.name) << "\t" << utf8(line) << "\tOK\t(null)\t(null)\n";
-      expected += "openlog\t" + c.name + "\t" + std::to_string(LOG_PID) + "\t" +
-                  std::to_string(LOG_USER) + "\nsyslog\t" +
-                  std::to_string(LOG_ERR) + "\t%s\t" + line + "\nloaded\n" +
-                  alert.str() + "unloaded\t0\n";
-    }
+// Removes the configuration; returns the line that the launcher then prints.
+std::string noCfg(const Bundle& b) {
+  e2e::removePath(b.cfgPath());
+  return "Error opening \"" + b.cfgPath() +
+         "\" file: No such file or directory";
+}
 
+// After the system log, each failed pass shows its line, with U+FFFD for a
+// byte that is not UTF-8 (\xe9) in it and in the name, and waits for it.
+TEST(ErrorAlert, ShowsEachFailedPassAfterStandardErrorAndTheSystemLog) {
+  const struct {
+    std::string name, env;
+    int passes, sleepMs;  // 2 passes: both fail in the runtime
+  } cases[] = {{"App", "CF_STANDIN_SLEEP_MS=1500", 1, 1500},
+               {"App%s%n\xe9", "", 1, 0},
+               {"App", "ZLI_STANDIN_REENTER=1", 2, 0}};
+  const auto utf8 = [](std::string s) {
+    for (size_t at; (at = s.find('\xe9')) != std::string::npos;) {
+      s.replace(at, 1, "\xef\xbf\xbd");
+    }
+    return s;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + " " + c.env);
+    const Bundle b(c.name, "[Application]\napp.mainclass=a.Main\n");
+    const std::string line = c.passes == 1 ? noCfg(b) : "Failed to launch ZVM";
+    std::ostringstream err, expected;
+    for (int i = 0; i != c.passes; ++i) {
+      err << line << "\n[alert]\n";
+      expected << "openlog\t" << c.name << "\t" << LOG_PID << "\t" << LOG_USER
+               << "\nsyslog\t" << LOG_ERR << "\t%s\t" << line
+               << "\nloaded\nalert\t" << ErrorAlert::timeoutSeconds << "\t0\t"
+               << utf8(c.name) << "\t" << utf8(line)
+               << "\tOK\t(null)\t(null)\nunloaded\t0\n";
+    }
     const auto start = std::chrono::steady_clock::now();
-    const RunResult r = runWithStandIn(bundle, env);
-    const auto took = std::chrono::steady_clock::now() - start;
-
+    const e2e::RunResult r = runWithStandIn(
+        b,
+        {c.env, "ZLI_STANDIN_STATUS=7", "QUERN_ERROR_ALERT=true",
+         "CF_STANDIN_MARK=1", "LD_PRELOAD=" + e2e::syslogRecorderPreload(),
+         "QUERN_SYSLOG_RECORD=" + b.temp() / "record"},
+        QUERN_CF_STANDIN_DIR);
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(c.sleepMs));
     EXPECT_EQ(1, r.exitCode) << r;
-    EXPECT_EQ(err, r.err) << r;
-    EXPECT_EQ(expected, record(bundle)) << r;
-    EXPECT_GE(took, std::chrono::milliseconds(c.sleepMs)) << r;
+    EXPECT_EQ(err.str(), r.err) << r;
+    EXPECT_EQ(expected.str(), record(b)) << r;
   }
 }
 
-TEST(ErrorAlert, WithoutTheExactSwitchTheFrameworkIsNeverOpened) {
-  const char* const spellings[] = {nullptr, "", "True", "1", "yes", "true "};
-  for (const char* spelling : spellings) {
-    SCOPED_TRACE(spelling ? "QUERN_ERROR_ALERT=[" + std::string(spelling) + "]"
-                          : "QUERN_ERROR_ALERT unset");
-    const Bundle bundle("App", kCfg);
-    e2e::removePath(bundle.cfgPath());
+// Without the exact switch, and on success, the stand-in is never loaded;
+// an alert that cannot be shown adds one diagnostic line, nothing else.
+TEST(ErrorAlert, OtherwiseTheLaunchIsAsWithoutIt) {
+  const std::string cf = QUERN_CF_STANDIN_DIR, on = "QUERN_ERROR_ALERT=true",
+                    lacking = QUERN_CF_STANDIN_PARTIAL_DIR,
+                    alert = "CFUserNotificationDisplayAlert";
+  const struct {
     e2e::Environment env;
-    if (spelling) {
-      env.push_back("QUERN_ERROR_ALERT=" + std::string(spelling));
+    std::string cfDir, whyNot;  // no whyNot: never loaded
+    bool fails;
+  } cases[] = {
+      {{}, cf, "", true},
+      {{"QUERN_ERROR_ALERT=True"}, cf, "", true},
+      {{on + " "}, cf, "", true},
+      {{on}, cf, "", false},
+      {{on}, "/nonexistent", "dlopen(libCoreFoundation.so) failed.", true},
+      {{on}, lacking, "dlsym(libCoreFoundation.so, " + alert + ")", true},
+      {{on, "CF_STANDIN_FAIL=1"}, cf, alert + "() returned -1", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.env) + " " + c.cfDir);
+    const Bundle b("App", "[Application]\napp.mainclass=a.Main\n");
+    const std::string line = c.fails ? noCfg(b) + "\n" : "";
+    const e2e::RunResult r = runWithStandIn(b, c.env, c.cfDir);
+    EXPECT_EQ(c.fails ? 1 : 0, r.exitCode) << r;
+    EXPECT_EQ(line, r.err) << r;
+    if (c.whyNot.empty()) {
+      EXPECT_EQ("", record(b)) << r;
+      continue;
     }
-    const RunResult r = runWithStandIn(bundle, env);
-    EXPECT_EQ(1, r.exitCode) << r;
-    EXPECT_EQ(missingCfgLine(bundle) + "\n", r.err) << r;
-    EXPECT_EQ("", record(bundle)) << r;
-  }
-  SCOPED_TRACE("successful start with the switch on");
-  const Bundle bundle("App", kCfg);
-  const RunResult r = runWithStandIn(bundle, {"QUERN_ERROR_ALERT=true"});
-  EXPECT_EQ(0, r.exitCode) << r;
-  EXPECT_EQ("", r.err) << r;
-  EXPECT_EQ("", record(bundle)) << r;
-}
-
-TEST(ErrorAlert, AnAlertThatCannotBeShownChangesNothingButOneDiagnostic) {
-  struct Case {
-    const char* what;
-    std::string cfDir;  // empty: a directory without the stand-in
-    e2e::Environment env;
-    std::string why;
-  };
-  const Case cases[] = {
-      {"no library",
-       "",
-       {},
-       "dlopen(libCoreFoundation.so) failed. Error: libCoreFoundation.so: "},
-      {"a function missing",
-       QUERN_CF_STANDIN_PARTIAL_DIR,
-       {},
-       "dlsym(libCoreFoundation.so, CFUserNotificationDisplayAlert) failed. "},
-      {"the alert failing",
-       QUERN_CF_STANDIN_DIR,
-       {"CF_STANDIN_FAIL=1"},
-       "CFUserNotificationDisplayAlert() returned -1"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Bundle bundle("App", kCfg);
-    e2e::removePath(bundle.cfgPath());
-    const std::string cfDir =
-        c.cfDir.empty() ? bundle.temp() / "none" : c.cfDir;
-    const auto run = [&](e2e::Environment env) {
-      env.insert(env.end(), c.env.begin(), c.env.end());
-      return runWithStandIn(bundle, env, cfDir);
-    };
-    const RunResult quiet = run({"QUERN_ERROR_ALERT=true"});
-    const RunResult off = run({"QUERN_DEBUG=true"});
-    const RunResult on = run({"QUERN_DEBUG=true", "QUERN_ERROR_ALERT=true"});
-
-    EXPECT_EQ(1, quiet.exitCode) << quiet;
-    EXPECT_EQ(missingCfgLine(bundle) + "\n", quiet.err) << quiet;
     // With diagnostics, one line after the error line says why.
-    EXPECT_EQ(1, on.exitCode) << on;
-    Lines lines = on.errLines();
-    ASSERT_EQ(off.errLines().size() + 1, lines.size()) << on << off;
-    const std::string why = lines[lines.size() - 2];
-    EXPECT_TRUE(testsupport::startsWith(why, "[WARNING] app.cpp:")) << on;
-    EXPECT_NE(std::string::npos, why.find(": No error alert shown: " + c.why))
-        << on;
-    lines.erase(lines.end() - 2);
-    EXPECT_EQ(off.errLines(), lines) << on << off;
+    e2e::Environment debug = c.env;
+    debug.push_back("QUERN_DEBUG=true");
+    auto lines = runWithStandIn(b, debug, c.cfDir).errLines();
+    const auto off =
+        runWithStandIn(b, {"QUERN_DEBUG=true"}, c.cfDir).errLines();
+    ASSERT_EQ(off.size() + 1, lines.size());
+    const std::string why = lines[off.size() - 1];
+    EXPECT_EQ(0u, why.find("[WARNING] app.cpp:")) << why;
+    EXPECT_NE(std::string::npos,
+              why.find(": No error alert shown: " + c.whyNot))
+        << why;
+    lines.erase(lines.begin() + off.size() - 1);
+    EXPECT_EQ(off, lines);
   }
 }
 
