@@ -7,8 +7,8 @@
 // rely on that. It adds to the error line on standard error and in the
 // system log, never replaces it. The system's notification functions are
 // looked up at the moment of failure, so the launcher gains no link
-// dependency and a successful start never opens their library. All of this
-// is safe to call from any thread.
+// dependency and a successful start never opens their library. Either pass
+// of the launcher may call these, on its own thread.
 
 #ifndef ERRORALERT_H
 #define ERRORALERT_H
