@@ -35,7 +35,9 @@ bool opensElement(const std::string& xml, size_t pos, const std::string& tag) {
 // The element that starts at `pos`; no name when there is none there.
 Element readElement(const std::string& xml, size_t pos) {
   Element e;
-  if (pos >= xml.size() || xml[pos] != '<') {
+  // A closing tag, a comment or a declaration starts no element.
+  if (pos + 1 >= xml.size() || xml[pos] != '<' ||
+      std::string("/!?").find(xml[pos + 1]) != std::string::npos) {
     return e;
   }
   const size_t tagEnd = xml.find('>', pos);
@@ -89,9 +91,10 @@ void checkErrorAlert(Report& report) {
   const Element env = readElement(xml, skipSpace(xml, pos + envKey.size()));
   if (env.name != "dict") {
     add("plist-environment",
-        "LSEnvironment is " +
-            (env.name.empty() ? "no element" : "a <" + env.name + ">") +
-            ", not a <dict>; the system sets none of its variables");
+        (env.name.empty()
+             ? std::string("LSEnvironment has no <dict>")
+             : "LSEnvironment is a <" + env.name + ">, not a <dict>") +
+            "; the system sets none of its variables");
     return;
   }
   for (size_t at = skipSpace(env.content, 0); at < env.content.size();) {
