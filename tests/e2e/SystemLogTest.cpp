@@ -71,6 +71,17 @@ TEST(SystemLog, RecordsTheUserVisibleLinesOfOneAndTwoPassLaunches) {
   const auto failedTwice = [](const Bundle&) {
     return Lines{"Failed to launch ZVM", "Failed to launch ZVM"};
   };
+  // What the macOS loader says of a library that does not load (the host's
+  // loader never writes several lines), as the recorder's stand-in of dlerror
+  // gives it, and the one line the launcher makes of it.
+  const std::string loaderText =
+      "dlopen(/A/libzli.dylib, 0x0001): Library not loaded: @rpath/libz.dylib"
+      "\n  Referenced from: <1A2B> /A/libzli.dylib\n  Reason: tried:"
+      "\n\t'/A/libz.dylib' (no such file),\r\n\t\t'/B' (no such file)\n";
+  const std::string loaderLine =
+      "dlopen(/A/libzli.dylib, 0x0001): Library not loaded: @rpath/libz.dylib"
+      "   Referenced from: <1A2B> /A/libzli.dylib   Reason: tried:"
+      " '/A/libz.dylib' (no such file), '/B' (no such file) ";
   const Case cases[] = {
       // The launcher's file name, not argv[0], names it.
       {"failed start", "App", "Renamed", noCfg, 1, "App", noCfgLine},
@@ -99,6 +110,16 @@ TEST(SystemLog, RecordsTheUserVisibleLinesOfOneAndTwoPassLaunches) {
              "ZLI_STANDIN_BEFORE_REENTER_UNLINK=" + b.launcher()};
        },
        1, "Renamed", failedTwice},
+      {"loader text on several lines", "App", "",
+       [&loaderText](const Bundle& b) {
+         e2e::writeFile(b.runtimeLib(), "not a library\n");
+         return e2e::Environment{"QUERN_LOADER_TEXT=" + loaderText};
+       },
+       1, "App",
+       [&loaderLine](const Bundle& b) {
+         return Lines{"dlopen(" + b.runtimeLib() +
+                      ") failed. Error: " + loaderLine};
+       }},
   };
   const std::string preload = preloadList();
   for (const Case& c : cases) {
