@@ -25,7 +25,7 @@ int _NSGetExecutablePath(char* buf, uint32_t* bufsize) {
   }
   const size_t cwdSize = cwd ? strlen(cwd) : 0;
   // The root as current directory gives no doubled slash.
-  const int slash = cwd && cwd[cwdSize - 1] != '/';
+  const int slash = cwdSize > 0 && cwd[cwdSize - 1] != '/';
   const size_t needed = cwdSize + slash + strlen(path) + 1;
   int status = 0;
   if (!buf || *bufsize < needed) {

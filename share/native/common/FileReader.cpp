@@ -28,10 +28,11 @@ FileReader::int_type FileReader::underflow() {
   }
   errno = 0;
   const std::size_t count = std::fread(buffer_, 1, sizeof buffer_, file_);
+  // The bytes read before a failure still count; the stream ends after them.
+  if (std::ferror(file_)) {
+    readError_ = errno != 0 ? errno : EIO;
+  }
   if (count == 0) {
-    if (std::ferror(file_)) {
-      readError_ = errno != 0 ? errno : EIO;
-    }
     return traits_type::eof();
   }
   setg(buffer_, buffer_, buffer_ + count);
