@@ -10,9 +10,8 @@
  * with a null ident as "(null)", and a backslash, tab and newline in any
  * field as "\\", "\t" and "\n". Nothing reaches the real system log.
  *
- * It also stands in for the loader's error text: with QUERN_LOADER_TEXT set,
- * dlerror returns that text, as the macOS loader would give it (several
- * lines, tabs), which the host's loader never does.
+ * With QUERN_LOADER_TEXT set, dlerror returns that text instead: the macOS
+ * loader's texts span lines, the host's never do.
  *
  * The library is built without sanitizers, so that it can follow a
  * sanitizer runtime in LD_PRELOAD.
