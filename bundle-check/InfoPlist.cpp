@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
-#include <iterator>
+#include <string>
 
+#include "FileReader.h"
 #include "tstrings.h"
 
 namespace bundlecheck {
@@ -69,10 +69,8 @@ InfoPlist readInfoPlist(const std::string& path) {
     plist.format = "larger than 1 MiB";
     return plist;
   }
-  std::ifstream in(path.c_str(), std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)),
-                         std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) {
+  std::string text;
+  if (!FileReader::readStart(path, maxPlistSize, text)) {
     plist.format = "unreadable";
   } else if (text.compare(0, 6, "bplist") == 0) {
     plist.format = "binary";

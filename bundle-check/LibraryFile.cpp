@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
+#include <algorithm>
+#include <string>
+
+#include "FileReader.h"
 
 namespace bundlecheck {
 
@@ -132,11 +135,12 @@ LibraryHeader readLibraryHeader(const std::string& path) {
     header.description = "not a regular file";
     return header;
   }
-  std::ifstream in(path.c_str(), std::ios::binary);
   unsigned char h[4096] = {0};
-  in.read(reinterpret_cast<char*>(h), sizeof h);
-  const size_t size = static_cast<size_t>(in.gcount());
-  if (!in.is_open() || in.bad()) {
+  std::string start;
+  const bool readOk = FileReader::readStart(path, sizeof h, start);
+  std::copy(start.begin(), start.end(), h);
+  const size_t size = start.size();
+  if (!readOk) {
     header.kind = LibraryHeader::Unreadable;
     header.description = "unreadable";
   } else if (size >= 4 && h[0] == 0x7f && h[1] == 'E' && h[2] == 'L' &&

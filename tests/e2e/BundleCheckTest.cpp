@@ -232,6 +232,12 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
           {"plist-not-read:0"}),
       row("unreadable Info.plist", m, {"chmod0 " + plist},
           {"plist-not-read:0:unreadable"}),
+      // Linux: a regular file whose first read fails (the reader's own
+      // memory at address 0), which LLVM's libc++ would read as empty.
+      row("Info.plist whose read fails", m, {"ln " + plist + " /proc/self/mem"},
+          {"plist-not-read:0:unreadable"}),
+      row("library whose read fails", m, {"ln " + lib + " /proc/self/mem"},
+          {"runtime-not-library:0:unreadable"}),
       row("library a named pipe", m, {"fifo " + lib},
           {"runtime-not-library:0:not a regular file"}),
       row("unreadable library", m, {"chmod0 " + lib},

@@ -99,6 +99,8 @@ void runCases(
 }
 
 TEST(HostileInput, ConfigurationContentLaunchesExactlyOrFailsWithOneLine) {
+  static const char* const perUserCfg =
+      "home/Library/Application Support/com.example.demo/App.cfg";
   const std::vector<Case> cases = {
       {"random binary bytes, no line opening a section",
        [](const Bundle& b) { b.writeCfg(fixture("random-bytes.cfg")); },
@@ -135,6 +137,15 @@ TEST(HostileInput, ConfigurationContentLaunchesExactlyOrFailsWithOneLine) {
          return failureOf("Failed to read \"" + b.cfgPath() +
                           "\" file up to the end: Is a directory");
        }},
+      {"per-user configuration that is a directory",
+       [](const Bundle& b) {
+         b.writePackage("com.example.demo\n");
+         fs::create_directories(b.path(perUserCfg));
+       },
+       [](const Bundle& b) {
+         return failureOf("Failed to read \"" + b.path(perUserCfg) +
+                          "\" file up to the end: Is a directory");
+       }},
       {"configuration that is a dangling symbolic link",
        [](const Bundle& b) {
          b.remove("Contents/app/App.cfg");
@@ -155,7 +166,9 @@ TEST(HostileInput, ConfigurationContentLaunchesExactlyOrFailsWithOneLine) {
                           "\" file: Too many levels of symbolic links");
        }},
   };
-  runCases(cases);
+  runCases(cases, [](const Bundle& b) {
+    return b.launch({}, {"HOME=" + b.path("home")});
+  });
 }
 
 // A named pipe would keep the launcher waiting for a writer, and a device

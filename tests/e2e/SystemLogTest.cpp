@@ -54,6 +54,14 @@ TEST(SystemLog, RecordsTheUserVisibleLinesOfOneAndTwoPassLaunches) {
   const auto failedTwice = [](const Bundle&) {
     return Lines{"Failed to launch ZVM", "Failed to launch ZVM"};
   };
+  // The macOS loader's text for a library that does not load, given by the
+  // recorder's stand-in of dlerror, and the one line the launcher makes of it.
+  const std::string loaderText =
+      "Library not loaded: z.dylib\n  Referenced from: /A\n  Reason: tried:"
+      "\n\t'/A/z' (no such file),\r\n\t\t'/B' (no such file)";
+  const std::string loaderLine =
+      "Library not loaded: z.dylib   Referenced from: /A   Reason: tried: "
+      "'/A/z' (no such file), '/B' (no such file)";
   const Case cases[] = {
       // The launcher's file name, not argv[0], names it.
       {"failed start", "App", "Renamed", noCfg, 1, "App", noCfgLine},
@@ -82,6 +90,16 @@ TEST(SystemLog, RecordsTheUserVisibleLinesOfOneAndTwoPassLaunches) {
              "ZLI_STANDIN_BEFORE_REENTER_UNLINK=" + b.launcher()};
        },
        1, "Renamed", failedTwice},
+      {"loader text on several lines", "App", "",
+       [&loaderText](const Bundle& b) {
+         e2e::writeFile(b.runtimeLib(), "not a library\n");
+         return e2e::Environment{"QUERN_LOADER_TEXT=" + loaderText};
+       },
+       1, "App",
+       [&loaderLine](const Bundle& b) {
+         return Lines{"dlopen(" + b.runtimeLib() +
+                      ") failed. Error: " + loaderLine};
+       }},
   };
   const std::string preload = e2e::syslogRecorderPreload();
   for (const Case& c : cases) {

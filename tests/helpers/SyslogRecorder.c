@@ -8,11 +8,17 @@
  *   syslog <priority> <format> <formatted text>
  *
  * with a null ident as "(null)", and a backslash, tab and newline in any
- * field as "\\", "\t" and "\n". Nothing reaches the real system log. The
- * library is built without sanitizers, so that it can follow a sanitizer
- * runtime in LD_PRELOAD.
+ * field as "\\", "\t" and "\n". Nothing reaches the real system log.
+ *
+ * With QUERN_LOADER_TEXT set, dlerror returns that text instead: the macOS
+ * loader's texts span lines, the host's never do.
+ *
+ * The library is built without sanitizers, so that it can follow a
+ * sanitizer runtime in LD_PRELOAD.
  */
 
+#define _GNU_SOURCE
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -116,4 +122,13 @@ void __syslog_chk(int priority, int flag, const char* format, ...) {
   va_start(args, format);
   recordSyslog(priority, format, args);
   va_end(args);
+}
+
+char* dlerror(void) {
+  const char* text = getenv("QUERN_LOADER_TEXT");
+  if (text) {
+    return (char*)text;
+  }
+  char* (*const next)(void) = (char* (*)(void))dlsym(RTLD_NEXT, "dlerror");
+  return next ? next() : NULL;
 }

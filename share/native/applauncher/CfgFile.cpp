@@ -1,8 +1,10 @@
 #include "CfgFile.h"
 
-#include <fstream>
+#include <cerrno>
+#include <istream>
 
 #include "ErrorHandling.h"
+#include "FileReader.h"
 #include "FileUtils.h"
 
 typedef CfgFile::Id<CfgFile::SectionNameTag> SectionId;
@@ -296,10 +298,11 @@ CfgFile CfgFile::load(const std::string& path, LoadListener* listener) {
   if (FileUtils::isSpecialFile(path)) {
     QUERN_THROW("Error opening \"" << path << "\" file: Not a regular file");
   }
-  std::ifstream input(path.c_str());
-  if (!input.good()) {
+  FileReader file;
+  if (!file.open(path)) {
     QUERN_THROW("Error opening \"" << path << "\" file: " << lastCRTError());
   }
+  std::istream input(&file);
 
   CfgFile cfgFile;
   SectionId sectionName = UnknownSection;
@@ -346,7 +349,10 @@ CfgFile CfgFile::load(const std::string& path, LoadListener* listener) {
                                     << key << "\"");
     }
   }
-  if (!input.eof()) {
+  if (file.readError() != 0 || !input.eof()) {
+    if (file.readError() != 0) {
+      errno = file.readError();
+    }
     QUERN_THROW("Failed to read \""
                 << path << "\" file up to the end: " << lastCRTError());
   }

@@ -1,8 +1,9 @@
 #include "PackageFile.h"
 
-#include <fstream>
+#include <istream>
 
 #include "ErrorHandling.h"
+#include "FileReader.h"
 #include "FileUtils.h"
 #include "Log.h"
 
@@ -19,14 +20,18 @@ PackageFile PackageFile::loadFromAppDir(const std::string& appDirPath) {
     QUERN_THROW("Error opening \"" << path << "\" file: Not a regular file");
   }
 
-  std::ifstream input(path.c_str());
-  if (!input.good()) {
+  FileReader file;
+  if (!file.open(path)) {
     QUERN_THROW("Error opening \"" << path << "\" file: " << lastCRTError());
   }
+  std::istream input(&file);
 
+  // A first line that cannot be read whole names no package, as an empty
+  // file does (a directory is such a file): a name cut short would point the
+  // launcher at another package's configuration.
   std::string line;
   std::string packageName;
-  if (std::getline(input, line)) {
+  if (std::getline(input, line) && file.readError() == 0) {
     LOG_TRACE("Package name is [" << line << "]");
     packageName = tstrings::any(line).str();
   }

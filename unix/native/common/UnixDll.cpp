@@ -5,9 +5,25 @@
 
 namespace {
 
+// The loader's text on one line, each run of line breaks and tabs folded
+// into one space: a fatal error is one line on standard error and one entry
+// in the system log, and dyld spreads the reason a library did not load over
+// several lines ("Library not loaded: ...", "  Referenced from: ...",
+// "  Reason: tried: ...").
 std::string loaderError() {
   const char* text = dlerror();
-  return text ? text : "";
+  std::string line;
+  bool folding = false;
+  for (const char* c = text ? text : ""; *c != '\0'; ++c) {
+    const bool breaks = *c == '\n' || *c == '\r' || *c == '\t';
+    if (!breaks) {
+      line += *c;
+    } else if (!folding) {
+      line += ' ';
+    }
+    folding = breaks;
+  }
+  return line;
 }
 
 Dll::Handle loadLibrary(const std::string& path) {

@@ -9,9 +9,10 @@
 extern "C" {
 #endif
 
-// Copies the path the executable was started with, zero-terminated, into
-// `buf` and returns 0. When `*bufsize` is too small (or `buf` is null) it
-// stores the size needed, terminating zero included, and returns -1.
+// Copies the absolute path the executable was started by (links not
+// resolved), zero-terminated, into `buf` and returns 0. When `*bufsize` is
+// too small (or `buf` is null) it stores the size needed, terminating zero
+// included, and returns -1.
 int _NSGetExecutablePath(char* buf, uint32_t* bufsize);
 
 #ifdef __cplusplus

@@ -119,7 +119,6 @@ TEST(MacSysInfo, RealPathReadsOneLevelOfLink) {
   TempDir tmp;
   ASSERT_EQ(0, mkdir((tmp / "dir").c_str(), 0755));
   testsupport::writeFile(tmp / "file", "x");
-  const std::string longTarget = "/" + std::string(3000, 'L') + "/end";
   struct Case {
     const char* name;
     std::string target;
@@ -136,7 +135,6 @@ TEST(MacSysInfo, RealPathReadsOneLevelOfLink) {
        tmp / "dir/nowhere/x"},
       {"a link to a link is not followed", tmp / "abs", tmp / "chain",
        tmp / "abs"},
-      {"target longer than 1024 bytes", longTarget, tmp / "long", longTarget},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -189,7 +187,8 @@ TEST_F(MacSysInfoModulePath, StartedDirectly) {
   const std::string t = tmp.path();
   expectProbe("/", real, real, real);
   expectProbe(t, "real/probe", real, real);
-  expectProbe(t, "./real/probe", t + "/./real/probe", real);
+  // As dyld since macOS 12, the leading "./" is dropped.
+  expectProbe(t, "./real/probe", real, real);
   expectProbe(t + "/real", "probe", real, real);
   expectProbe(t + "/bin", "../real/probe", t + "/bin/../real/probe", real);
 }
@@ -210,7 +209,12 @@ TEST_F(MacSysInfoModulePath, StartedThroughLinks) {
   expectProbe("/", t + "/real/alias", real, real);
 }
 
-TEST_F(MacSysInfoModulePath, StartedThroughLinkWithLongTarget) {
+// Paths longer than macOS allows (PATH_MAX, 1024 bytes) work on Linux only.
+TEST_F(MacSysInfoModulePath, LinuxOnlyPathsOverMacPathMax) {
+  const std::string longTarget = "/" + std::string(3000, 'L') + "/end";
+  makeLink(longTarget, tmp / "long");
+  EXPECT_EQ(longTarget, SysInfo::getRealPath(zeroTerminated(tmp / "long", 0)));
+
   // Nested directories whose path is well over 1024 bytes.
   std::string dir = tmp.path();
   while (dir.size() < 1500) {
