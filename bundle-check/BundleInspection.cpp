@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "AppLauncher.h"
@@ -438,37 +439,56 @@ void firstPass() {
   }
 }
 
-// Contents/MacOS/<bundle name without ".app">, or the only file there.
-std::string findLauncher(const std::string& bundle) {
-  const std::string macOS = FileUtils::combinePath(bundle, "Contents/MacOS");
-  std::string name =
-      FileUtils::basename(FileUtils::removeTrailingSlash(bundle));
+// The bundle as an absolute path without "." or ".." parts or a trailing
+// slash, so that "." and "Hello.app/" have the bundle's own name.
+std::string resolvedBundle(const std::string& given) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(given, error);
+  if (error) {
+    return given;
+  }
+  std::string text = path.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') {
+    text.pop_back();
+  }
+  return text;
+}
+
+// The names Contents/MacOS lists, byte for byte: the Mac starts the file
+// Info.plist names, and a case-insensitive volume would otherwise find a
+// name spelt differently. A few thousand are plenty for any bundle.
+std::vector<std::string> listed(const std::string& dir) {
+  std::error_code error;
+  std::vector<std::string> entries;
+  for (std::filesystem::directory_iterator it(dir, error), end;
+       !error && it != end && entries.size() < 4096; it.increment(error)) {
+    entries.push_back(it->path().filename().string());
+  }
+  return entries;
+}
+
+// The name of the launcher in Contents/MacOS: CFBundleExecutable, as the
+// Mac starts it. Without that key: the bundle's name without ".app", else
+// the only file there.
+std::string launcherName(const std::string& bundle,
+                         const std::optional<std::string>& executable,
+                         const std::vector<std::string>& entries) {
+  if (executable) {
+    return *executable;
+  }
+  std::string name = FileUtils::basename(bundle);
   if (name.size() > 4 && name.compare(name.size() - 4, 4, ".app") == 0) {
     name.resize(name.size() - 4);
   }
-  const std::string byName = FileUtils::combinePath(macOS, name);
-  if (FileUtils::isFileExists(byName)) {
-    return byName;
+  if (entries.size() == 1 &&
+      std::find(entries.begin(), entries.end(), name) == entries.end()) {
+    return entries[0];
   }
-  std::error_code error;
-  std::vector<std::string> entries;
-  for (std::filesystem::directory_iterator it(macOS, error), end;
-       !error && it != end && entries.size() < 2; it.increment(error)) {
-    entries.push_back(it->path().filename().string());
-  }
-  if (entries.size() == 1) {
-    return FileUtils::combinePath(macOS, entries[0]);
-  }
-  return byName;
+  return name;
 }
 
-void checkInfoPlist(Report& report) {
-  report.infoPlistPath =
-      FileUtils::combinePath(report.bundle, "Contents/Info.plist");
-  const InfoPlist plist = readInfoPlist(report.infoPlistPath);
-  report.infoPlistFormat = plist.format;
-  report.bundleExecutable = plist.bundleExecutable;
-  report.bundlePackageType = plist.bundlePackageType;
+void checkInfoPlist(Report& report, const InfoPlist& plist,
+                    const std::vector<std::string>& entries) {
   auto add = [&](const std::string& code, const std::string& message) {
     report.findings.push_back(Finding{code, report.infoPlistPath, 0, message});
   };
@@ -486,13 +506,20 @@ void checkInfoPlist(Report& report) {
     return;
   }
   const std::string name = FileUtils::basename(report.launcherPath);
-  if (plist.bundleExecutable != name) {
+  if (!plist.bundleExecutable) {
     add("plist-executable",
-        plist.bundleExecutable
-            ? "CFBundleExecutable is " + inQuotes(*plist.bundleExecutable) +
-                  ", not the launcher's file name " + inQuotes(name)
-            : "CFBundleExecutable is missing; the launcher's file name is " +
-                  inQuotes(name));
+        "CFBundleExecutable is missing; the launcher's file name is " +
+            inQuotes(name));
+  } else if (std::find(entries.begin(), entries.end(),
+                       *plist.bundleExecutable) == entries.end()) {
+    std::string held;
+    for (size_t i = 0; i != entries.size() && i != 5; ++i) {
+      held += (i ? ", " : "") + inQuotes(entries[i]);
+    }
+    add("plist-executable",
+        "CFBundleExecutable is " + inQuotes(*plist.bundleExecutable) +
+            ", but Contents/MacOS holds no file of that name" +
+            (held.empty() ? std::string() : " (it holds " + held + ")"));
   }
   if (plist.bundlePackageType != std::string("APPL")) {
     add("plist-package-type",
@@ -515,12 +542,28 @@ Report inspect(const Options& options) {
     return report;
   }
 
-  report.launcherPath = findLauncher(options.bundle);
-  report.launcherExists = stat(report.launcherPath.c_str(), &st) == 0;
+  report.bundlePath = resolvedBundle(options.bundle);
+  report.infoPlistPath =
+      FileUtils::combinePath(report.bundlePath, "Contents/Info.plist");
+  const InfoPlist plist = readInfoPlist(report.infoPlistPath);
+  report.infoPlistFormat = plist.format;
+  report.bundleExecutable = plist.bundleExecutable;
+  report.bundlePackageType = plist.bundlePackageType;
+  const std::string macOS =
+      FileUtils::combinePath(report.bundlePath, "Contents/MacOS");
+  const std::vector<std::string> entries = listed(macOS);
+  const std::string name =
+      launcherName(report.bundlePath, plist.bundleExecutable, entries);
+  report.launcherPath = FileUtils::combinePath(macOS, name);
+  // Only a name Contents/MacOS lists counts: not one spelt in another
+  // letter case, nor a path that leaves the directory.
+  report.launcherExists =
+      std::find(entries.begin(), entries.end(), name) != entries.end() &&
+      stat(report.launcherPath.c_str(), &st) == 0;
   report.launcherIsRegularFile = report.launcherExists && S_ISREG(st.st_mode);
   report.launcherIsExecutable = report.launcherIsRegularFile &&
                                 access(report.launcherPath.c_str(), X_OK) == 0;
-  checkInfoPlist(report);
+  checkInfoPlist(report, plist, entries);
   if (!report.launcherIsExecutable) {
     report.error = "No executable launcher at " + inQuotes(report.launcherPath);
     return report;

@@ -27,7 +27,8 @@ struct PathCheck {
 };
 
 struct Report {
-  std::string bundle;
+  std::string bundle;      // as given
+  std::string bundlePath;  // absolute, without "." parts or trailing slash
 
   std::string launcherPath;  // <bundle>/Contents/MacOS/<name>
   bool launcherExists = false;

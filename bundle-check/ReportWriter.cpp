@@ -72,7 +72,11 @@ nlohmann::ordered_json paths(const std::vector<PathCheck>& checks) {
 }  // namespace
 
 void writeText(const Report& report, std::ostream& out) {
-  out << "Bundle: " << shown(report.bundle) << "\n";
+  out << "Bundle: " << shown(report.bundle);
+  if (!report.bundlePath.empty() && report.bundlePath != report.bundle) {
+    out << " (" << shown(report.bundlePath) << ")";
+  }
+  out << "\n";
   if (!report.launcherPath.empty()) {
     out << "Launcher: " << shown(report.launcherPath) << "\n"
         << "  present: " << yesNo(report.launcherExists)
@@ -155,6 +159,7 @@ void writeJson(const Report& report, std::ostream& out) {
   }
   const nlohmann::ordered_json json = {
       {"bundle", report.bundle},
+      {"bundlePath", orNull(report.bundlePath)},
       {"launcher",
        {{"path", orNull(report.launcherPath)},
         {"exists", report.launcherExists},

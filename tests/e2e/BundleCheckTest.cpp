@@ -32,9 +32,9 @@ const std::string lib = "Contents/runtime/Contents/Home/lib/libzli.dylib";
 std::optional<RunResult> run(const std::string& exe,
                              const std::vector<std::string>& args,
                              const e2e::Environment& env = {},
-                             bool nobody = false) {
+                             bool nobody = false, const std::string& cwd = "") {
   std::string executable = exe;
-  e2e::RunOptions options{args, "", env, "", 60};
+  e2e::RunOptions options{args, "", env, cwd, 60};
   if (nobody && !e2e::runAsNobody(executable, options)) {
     return std::nullopt;
   }
@@ -65,10 +65,11 @@ std::string textOf(const std::string& raw) {
 // The check's JSON report (null when it cannot run), after holding its
 // status, findings, error and vector against the text report.
 json check(std::vector<std::string> args, const e2e::Environment& env = {},
-           bool nobody = false) {
-  const std::optional<RunResult> text = run(QUERN_CHECK, args, env, nobody);
+           bool nobody = false, const std::string& cwd = "") {
+  const std::optional<RunResult> text =
+      run(QUERN_CHECK, args, env, nobody, cwd);
   args.insert(args.begin(), "--json");
-  const std::optional<RunResult> j = run(QUERN_CHECK, args, env, nobody);
+  const std::optional<RunResult> j = run(QUERN_CHECK, args, env, nobody, cwd);
   if (!text || !j) {
     return json();
   }
@@ -168,7 +169,7 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       "[ZealOptions]\nzeal-options=-Dx=$APP_DIR\n[Aplication]\n"
       "[ Application ]\n[ZealOptions]\nzeal-options=-Dy=1\n";
   const std::string otherApp =
-      "<plist><dict><key>CFBundleExecutable</key><string>Other</string>"
+      "<plist><dict><key>CFBundleExecutable</key><string>App</string>"
       "<key>CFBundlePackageType</key><string>FMWK</string></dict></plist>";
   std::string otherMachine = e2e::readFile(e2e::standInRuntimeLib());
   otherMachine[18] = otherMachine[18] == 62 ? char(183) : char(62);
@@ -201,8 +202,8 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
            "value-blank:9", "cr-line:10", "not-a-macro:12:\"$APPDIR\"",
            "unknown-section:13:\"Application\"", "header-blanks:14",
            "section-repeated:15:line 11", "section-replaced:15:line 12 ",
-           "no-main:0", "plist-executable:0:\"Other\"",
-           "plist-package-type:0:\"FMWK\"", "runtime-not-library:0"}),
+           "no-main:0", "plist-package-type:0:\"FMWK\"",
+           "runtime-not-library:0"}),
       row("no Info.plist, a library for another machine", m,
           {"rm " + plist, "write " + lib + " " + otherMachine},
           {"plist-missing:0", "runtime-wrong-machine:0"}),
@@ -318,6 +319,60 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
     EXPECT_EQ(expected, got);
     if (!nobody && !runtimeFinding) {
       const RunResult r = *run(b.launcher(), {});
+      ASSERT_EQ(1u, r.record.calls.size()) << r;
+      EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
+    }
+  }
+}
+
+// The launcher is Contents/MacOS/<CFBundleExecutable>, whatever the bundle
+// is called, however it is named on the command line.
+TEST(BundleCheck, LauncherAsTheMacStartsIt) {
+  struct Row {
+    std::string what, executable;      // CFBundleExecutable; "-" for none
+    std::string bundleName, arg, cwd;  // arg and cwd: "@" is the bundle
+    int status;
+    std::string launcher;  // the name it takes, or the missing one
+  };
+  const Row rows[] = {
+      {"renamed, with a helper", "App", "App 1.0.app", "@", "", 0, "App"},
+      {"'.' inside the bundle", "App", "App.app", ".", "@", 0, "App"},
+      {"a relative path with a trailing slash", "App", "App.app", "App.app/",
+       "@/..", 0, "App"},
+      {"no such file", "Other", "App.app", "@", "", 1, "Other"},
+      {"another letter case", "app", "App.app", "@", "", 1, "app"},
+      {"no key, renamed, with a helper", "-", "App 1.0.app", "@", "", 1,
+       "App 1.0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const Bundle b("App", mainClassCfg);
+    const std::string key = row.executable == "-"
+                                ? ""
+                                : "<key>CFBundleExecutable</key><string>" +
+                                      row.executable + "</string>";
+    b.write(plist, "<plist><dict>" + key +
+                       "<key>CFBundlePackageType</key><string>APPL</string>"
+                       "</dict></plist>");
+    b.write("Contents/MacOS/helper", "#!/bin/sh\n");
+    const std::string root = b.temp() / row.bundleName;
+    fs::rename(b.root(), root);
+    const auto at = [&](std::string s) {
+      return s.empty() || s[0] != '@' ? s : root + s.substr(1);
+    };
+    const json report =
+        check({"--no-home", at(row.arg)}, {}, false, at(row.cwd));
+    EXPECT_EQ(row.status, report["exitStatus"]) << report.dump(1);
+    EXPECT_EQ(root, report["bundlePath"]);
+    EXPECT_EQ(root + "/Contents/MacOS/" + row.launcher,
+              report["launcher"]["path"]);
+    if (row.status == 1) {
+      EXPECT_EQ("No executable launcher at \"" + root + "/Contents/MacOS/" +
+                    row.launcher + "\"",
+                report["error"]);
+      EXPECT_EQ("plist-executable", report["findings"][0]["code"]);
+    } else {
+      const RunResult r = *run(root + "/Contents/MacOS/App", {});
       ASSERT_EQ(1u, r.record.calls.size()) << r;
       EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
     }
