@@ -68,6 +68,12 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
 
   CfgFile::LoadListener* cfgFileLoading(const std::string& path) override {
     report.cfgFileUsed = path;
+    if (!report.cfgCandidates.empty() && report.cfgCandidates.back().exists) {
+      add("cfg-per-user", 0,
+          "this per-user copy of the configuration is in effect: it "
+          "overrides the bundle's own, and edits to the bundle's change "
+          "nothing for this user");
+    }
     return this;
   }
 
@@ -214,7 +220,8 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
     } else if (count == listedOfOneKind + 1) {
       report.findings.push_back(
           Finding{"more-findings", report.cfgFileUsed, lineno,
-                  "findings [" + code + "] from here on are not listed"});
+                  "findings [" + code + "] from here on are not listed",
+                  severityOf(code)});
     }
   }
 
@@ -406,6 +413,13 @@ void firstPass() {
   report.packageFileExists = FileUtils::isFileExists(report.packageFilePath);
   AppLauncher appLauncher =
       MacAppLauncher::create(launcherPath, args, homeDir, &report.packageName);
+  if (!report.packageName.empty() && report.packageName.back() == '\r') {
+    report.findings.push_back(Finding{
+        "package-cr", report.packageFilePath, 1,
+        "package name ends with a carriage return (CR-LF line ends?), which "
+        "becomes part of it: the per-user configuration is looked for in a "
+        "directory whose name ends with it"});
+  }
   Collector collector(report, appLauncher.getMacros());
   appLauncher.setListener(&collector);
   const std::unique_ptr<Zvm> zvm(appLauncher.createZvmLauncher());
@@ -512,14 +526,17 @@ void checkInfoPlist(Report& report, const InfoPlist& plist,
             inQuotes(name));
   } else if (std::find(entries.begin(), entries.end(),
                        *plist.bundleExecutable) == entries.end()) {
+    // The Mac would start nothing: an error, where a missing key is not.
     std::string held;
     for (size_t i = 0; i != entries.size() && i != 5; ++i) {
       held += (i ? ", " : "") + inQuotes(entries[i]);
     }
-    add("plist-executable",
-        "CFBundleExecutable is " + inQuotes(*plist.bundleExecutable) +
-            ", but Contents/MacOS holds no file of that name" +
-            (held.empty() ? std::string() : " (it holds " + held + ")"));
+    report.findings.push_back(
+        Finding{"plist-executable", report.infoPlistPath, 0,
+                "CFBundleExecutable is " + inQuotes(*plist.bundleExecutable) +
+                    ", but Contents/MacOS holds no file of that name" +
+                    (held.empty() ? std::string() : " (it holds " + held + ")"),
+                Severity::Error});
   }
   if (plist.bundlePackageType != std::string("APPL")) {
     add("plist-package-type",

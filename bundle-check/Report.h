@@ -12,13 +12,22 @@
 
 namespace bundlecheck {
 
-// A warning about the bundle. `line` is 0 when there is no line to name;
+// How much a finding matters: an error stops the start on some or all
+// Macs; with a warning the bundle starts, but most likely not as its
+// packager meant; a note is only worth knowing.
+enum class Severity { Error, Warning, Note };
+const char* severityName(Severity severity);
+// The severity of the findings of one kind (code).
+Severity severityOf(const std::string& code);
+
+// Something found in the bundle. `line` is 0 when there is no line to name;
 // `file` is empty when there is no file.
 struct Finding {
   std::string code;
   std::string file;
   int line = 0;
   std::string message;
+  Severity severity = severityOf(code);
 };
 
 struct PathCheck {

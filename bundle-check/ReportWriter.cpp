@@ -71,6 +71,32 @@ nlohmann::ordered_json paths(const std::vector<PathCheck>& checks) {
 
 }  // namespace
 
+const char* severityName(Severity severity) {
+  switch (severity) {
+    case Severity::Error:
+      return "error";
+    case Severity::Warning:
+      break;
+    case Severity::Note:
+      return "note";
+  }
+  return "warning";
+}
+
+Severity severityOf(const std::string& code) {
+  // What stops the start; everything else the launcher takes in silence.
+  static const char* const errors[] = {
+      "no-main",          "runtime-not-library", "runtime-wrong-machine",
+      "runtime-arm64e",   "runtime-unsigned",    "runtime-malformed",
+      "launcher-unsigned"};
+  for (const char* error : errors) {
+    if (code == error) {
+      return Severity::Error;
+    }
+  }
+  return code == "cfg-per-user" ? Severity::Note : Severity::Warning;
+}
+
 void writeText(const Report& report, std::ostream& out) {
   out << "Bundle: " << shown(report.bundle);
   if (!report.bundlePath.empty() && report.bundlePath != report.bundle) {
@@ -106,8 +132,9 @@ void writeText(const Report& report, std::ostream& out) {
   }
   out << "Findings: " << report.findings.size() << "\n";
   for (const Finding& finding : report.findings) {
-    out << "  warning: " << shown(where(finding)) << shown(finding.message)
-        << " [" << finding.code << "]\n";
+    out << "  " << severityName(finding.severity) << ": "
+        << shown(where(finding)) << shown(finding.message) << " ["
+        << finding.code << "]\n";
   }
   if (!report.runtimeDir.empty() || !report.libCandidates.empty()) {
     out << "Runtime:\n  directory: " << shown(report.runtimeDir)
@@ -148,6 +175,7 @@ void writeJson(const Report& report, std::ostream& out) {
   for (const Finding& finding : report.findings) {
     findings.push_back(
         {{"code", finding.code},
+         {"severity", severityName(finding.severity)},
          {"file", orNull(finding.file)},
          {"line", finding.line > 0 ? nlohmann::ordered_json(finding.line)
                                    : nlohmann::ordered_json()},

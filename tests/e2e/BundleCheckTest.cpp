@@ -85,7 +85,7 @@ json check(std::vector<std::string> args, const e2e::Environment& env = {},
   for (const json& f : report["findings"]) {
     const std::string line = f["line"].is_null() ? "" : ":" + f["line"].dump();
     findings +=
-        "  warning: " +
+        "  " + f["severity"].get<std::string>() + ": " +
         (f["file"].is_null() ? ""
                              : f["file"].get<std::string>() + line + ": ") +
         textOf(f["message"].get<std::string>()) + " [" +
@@ -103,12 +103,14 @@ json check(std::vector<std::string> args, const e2e::Environment& env = {},
   for (const std::string& part : {findings, arguments, error}) {
     EXPECT_NE(npos, text->out.find(part)) << part << *text;
   }
-  size_t warnings = 0;
-  for (size_t at = 0; (at = text->out.find("\n  warning: ", at)) != npos;
-       ++at) {
-    ++warnings;
+  size_t lines = 0;
+  for (const char* severity : {"error", "warning", "note"}) {
+    const std::string start = "\n  " + std::string(severity) + ": ";
+    for (size_t at = 0; (at = text->out.find(start, at)) != npos; ++at) {
+      ++lines;
+    }
   }
-  EXPECT_EQ(report["findings"].size(), warnings);
+  EXPECT_EQ(report["findings"].size(), lines);
   EXPECT_EQ(report["arguments"].empty(), text->out.find("\n  [0] ") == npos);
   return report;
 }
@@ -204,6 +206,9 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
            "section-repeated:15:line 11", "section-replaced:15:line 12 ",
            "no-main:0", "plist-package-type:0:\"FMWK\"",
            "runtime-not-library:0"}),
+      row("package name with a CR", m,
+          {"write Contents/app/.package com.example.app\r\n"},
+          {"package-cr:1:carriage return"}),
       row("no Info.plist, a library for another machine", m,
           {"rm " + plist, "write " + lib + " " + otherMachine},
           {"plist-missing:0", "runtime-wrong-machine:0"}),
@@ -302,10 +307,16 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
                     (f["line"].is_null() ? "0" : f["line"].dump()));
       messages[got.back()] += f["message"].get<std::string>();
       runtimeFinding = runtimeFinding || code.rfind("runtime-", 0) == 0;
-      EXPECT_EQ(b.path(code.rfind("plist-", 0) == 0     ? plist
-                       : code.rfind("runtime-", 0) == 0 ? lib
-                                                        : cfg),
-                f["file"]);
+      EXPECT_EQ(
+          b.path(code.rfind("plist-", 0) == 0     ? plist
+                 : code.rfind("runtime-", 0) == 0 ? lib
+                 : code.rfind("package-", 0) == 0 ? "Contents/app/.package"
+                                                  : cfg),
+          f["file"]);
+      // What stops the start is an error; the rest starts, maybe not as
+      // meant.
+      const bool stops = code == "no-main" || code.rfind("runtime-", 0) == 0;
+      EXPECT_EQ(stops ? "error" : "warning", f["severity"]) << code;
     }
     for (const std::string& e : row.expected) {
       const size_t words = e.find(':', e.find(':') + 1);
@@ -456,9 +467,16 @@ TEST(BundleCheck, HomeAndArgumentsAsTheLauncherTakesThem) {
       args.insert(args.end(), row.args.begin(), row.args.end());
     }
     const json report = check(args, {"HOME=" + row.checkHome});
-    EXPECT_EQ(0, report["exitStatus"]);
-    EXPECT_EQ(row.tail[0] == "demo.Main" ? b.cfgPath() : perUser,
-              report["configuration"]["used"]);
+    const bool bundles = row.tail[0] == "demo.Main";
+    EXPECT_EQ(bundles ? b.cfgPath() : perUser, report["configuration"]["used"]);
+    // A per-user copy in effect is a note.
+    EXPECT_EQ(bundles ? 0 : 2, report["exitStatus"]);
+    EXPECT_EQ(bundles ? 0u : 1u, report["findings"].size());
+    for (const json& f : report["findings"]) {
+      EXPECT_EQ("cfg-per-user", f["code"]);
+      EXPECT_EQ("note", f["severity"]);
+      EXPECT_EQ(perUser, f["file"]);
+    }
     const std::vector<std::string> argv = report["arguments"];
     EXPECT_EQ(row.tail, std::vector<std::string>(
                             argv.end() - std::min(argv.size(), row.tail.size()),
