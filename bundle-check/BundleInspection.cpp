@@ -183,12 +183,18 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
     const auto splash = app.find(PropertyName::splash);
     if (splash != app.end()) {
       const std::string file = CfgFile::asString(*splash);
+      const int line = lastLineOf(PropertyName::splash.name());
+      checkRelative(line, "splash file", file);
       if (!FileUtils::isFileExists(file)) {
-        const std::vector<int> lines = linesOf(PropertyName::splash.name());
-        add("splash-missing", lines.empty() ? 0 : lines.back(),
+        add("splash-missing", line,
             "splash file " + inQuotes(file) +
                 " names nothing; the launcher starts without a splash");
       }
+    }
+    const auto runtime = app.find(PropertyName::runtime);
+    if (runtime != app.end()) {
+      checkRelative(lastLineOf(PropertyName::runtime.name()),
+                    "runtime directory", CfgFile::asString(*runtime));
     }
   }
 
@@ -299,6 +305,27 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
     return lines;
   }
 
+  int lastLineOf(const std::string& key) const {
+    const std::vector<int> lines = linesOf(key);
+    return lines.empty() ? 0 : lines.back();
+  }
+
+  // A relative path is taken from the working directory, which the
+  // launcher never sets: "/" when the Finder starts the application.
+  void checkRelative(int lineno, const std::string& what,
+                     const std::string& path) {
+    if (path.empty() || path[0] != '/') {
+      add("path-relative", lineno,
+          what + " " + inQuotes(path) +
+              " is relative, so it depends on the working directory (\"/\" "
+              "when the Finder starts the application" +
+              (report.workingDirectory == "/"
+                   ? std::string(")")
+                   : "; checked from " + inQuotes(report.workingDirectory) +
+                         ")"));
+    }
+  }
+
   void checkRepeatedKeys() {
     std::set<std::string> seen;
     const auto it = kept.find(SectionName::Application.name());
@@ -337,6 +364,9 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
         if (entry.size() >= 2 &&
             entry.compare(entry.size() - 2, 2, "/*") == 0) {
           entry.resize(entry.size() - 2);
+        }
+        if (!entry.empty()) {
+          checkRelative(i < lines.size() ? lines[i] : 0, what, entry);
         }
         if (!entry.empty() && !FileUtils::isFileExists(entry)) {
           add("path-missing", i < lines.size() ? lines[i] : 0,
@@ -560,6 +590,12 @@ Report inspect(const Options& options) {
   }
 
   report.bundlePath = resolvedBundle(options.bundle);
+  // Everything after this is as the launcher sees it from there.
+  if (chdir(options.cwd.c_str()) != 0) {
+    report.error = "No working directory at " + inQuotes(options.cwd);
+    return report;
+  }
+  report.workingDirectory = FileUtils::toAbsolutePath("");
   report.infoPlistPath =
       FileUtils::combinePath(report.bundlePath, "Contents/Info.plist");
   const InfoPlist plist = readInfoPlist(report.infoPlistPath);

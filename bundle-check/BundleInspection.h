@@ -22,6 +22,8 @@ struct Options {
   std::string homeDir;  // with HomeGiven
   // Also load the runtime library and look up its entry point.
   bool loadRuntime = false;
+  // The working directory the launcher is started in: "/" from the Finder.
+  std::string cwd = "/";
   // The arguments the application is checked as started with.
   std::vector<std::string> args;
 };

@@ -38,6 +38,7 @@ struct PathCheck {
 struct Report {
   std::string bundle;      // as given
   std::string bundlePath;  // absolute, without "." parts or trailing slash
+  std::string workingDirectory;  // the launch is checked as started there
 
   std::string launcherPath;  // <bundle>/Contents/MacOS/<name>
   bool launcherExists = false;

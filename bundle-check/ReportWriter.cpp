@@ -103,6 +103,9 @@ void writeText(const Report& report, std::ostream& out) {
     out << " (" << shown(report.bundlePath) << ")";
   }
   out << "\n";
+  if (!report.workingDirectory.empty()) {
+    out << "Working directory: " << shown(report.workingDirectory) << "\n";
+  }
   if (!report.launcherPath.empty()) {
     out << "Launcher: " << shown(report.launcherPath) << "\n"
         << "  present: " << yesNo(report.launcherExists)
@@ -188,6 +191,7 @@ void writeJson(const Report& report, std::ostream& out) {
   const nlohmann::ordered_json json = {
       {"bundle", report.bundle},
       {"bundlePath", orNull(report.bundlePath)},
+      {"workingDirectory", orNull(report.workingDirectory)},
       {"launcher",
        {{"path", orNull(report.launcherPath)},
         {"exists", report.launcherExists},
