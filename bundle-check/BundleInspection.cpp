@@ -14,12 +14,14 @@
 #include "AppLauncher.h"
 #include "CfgFile.h"
 #include "Dll.h"
+#include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "InfoPlist.h"
 #include "LibraryFile.h"
 #include "Log.h"
 #include "MacAppLauncher.h"
 #include "Names.h"
+#include "Platform.h"
 #include "SysInfo.h"
 #include "ZvmLauncher.h"
 #include "app.h"
@@ -386,6 +388,17 @@ class Collector : public AppLauncher::Listener, public CfgFile::LoadListener {
   std::map<std::string, int> counts;  // findings of each kind
 };
 
+std::vector<Architecture> architectures(const LibraryHeader& header) {
+  std::vector<Architecture> list;
+  if (header.kind == LibraryHeader::Elf) {
+    list.push_back(Architecture{elfMachineName(header.machine), std::nullopt});
+  }
+  for (const MachOSlice& slice : header.slices) {
+    list.push_back(Architecture{slice.arch, slice.isSigned});
+  }
+  return list;
+}
+
 // Receives the report of a failed pass from the launcher's run frame and
 // keeps the line the launcher prints.
 class ErrorLineAppender : public LogAppender {
@@ -461,17 +474,50 @@ void firstPass() {
   }
   report.arguments = zvm->getArgs();
 
-  const LibraryHeader header = readLibraryHeader(report.libPath);
-  report.libFormat = header.description;
-  if (!isForThisMachine(header)) {
+  const LibraryHeader launcher = readLibraryHeader(launcherPath);
+  report.launcherFormat = launcher.description;
+  report.launcherArchitectures = architectures(launcher);
+  const LibraryHeader runtime = readLibraryHeader(report.libPath);
+  report.libFormat = runtime.description;
+  report.libArchitectures = architectures(runtime);
+  bool loadsSomewhere = false;
+  std::string causes;
+  bool launcherFails = true;
+  for (const ArchOutcome& outcome : weighPlatform(launcher, runtime)) {
+    report.platform.push_back(
+        ArchLoad{outcome.arch, outcome.macs, outcome.code});
+    if (outcome.loads()) {
+      loadsSomewhere = true;
+      continue;
+    }
+    const std::string where =
+        outcome.macs.empty()
+            ? std::string()
+            : "on " + outcome.macs + " (" + outcome.arch + "): ";
     report.findings.push_back(Finding{
-        header.sharedLibrary ? "runtime-wrong-machine" : "runtime-not-library",
-        report.libPath, 0,
-        "runtime library is " + header.description + ", not " +
-            expectedLibraryFormat()});
+        outcome.code, outcome.launcherFails() ? launcherPath : report.libPath,
+        0, where + outcome.cause});
+    causes += (causes.empty() ? "" : "; ") + where + outcome.cause;
+    launcherFails = launcherFails && outcome.launcherFails();
   }
 
-  if (work->options->loadRuntime) {
+  const bool loadHere = loadsOnThisHost(launcher);
+  if (work->options->loadRuntime && !loadHere) {
+    report.notLoaded = "the launcher is " + launcher.description +
+                       ", and this host loads only its own kind of library";
+  }
+  if (!loadsSomewhere && !(work->options->loadRuntime && loadHere)) {
+    // No loader of this kind here to ask: the launcher's line up to the
+    // loader's own text, and the cause the headers show.
+    report.error =
+        launcherFails
+            ? "No Mac starts the launcher at " + inQuotes(launcherPath)
+            : callFailedMessage("dlopen", report.libPath, "");
+    report.errorCause = causes;
+    return;
+  }
+
+  if (work->options->loadRuntime && loadHere) {
     report.loadAttempted = true;
     // Opened and its entry point looked up as the launcher does; nothing of
     // it is called.
@@ -627,6 +673,7 @@ Report inspect(const Options& options) {
   ErrorLineAppender errorLine;
   if (app::launch(std::nothrow, firstPass, &errorLine) != 0) {
     report.error = errorLine.line;
+    report.errorCause.reset();
   }
   work = nullptr;
   return report;

@@ -30,6 +30,20 @@ struct Finding {
   Severity severity = severityOf(code);
 };
 
+// One architecture of an executable or a library; `isSigned` is unset for
+// ELF, which has no signatures.
+struct Architecture {
+  std::string name;
+  std::optional<bool> isSigned;
+};
+
+// Whether the runtime library loads into one architecture of the launcher.
+struct ArchLoad {
+  std::string arch;
+  std::string macs;  // where that architecture runs; empty for ELF
+  std::string code;  // the finding that says why not; empty when it loads
+};
+
 struct PathCheck {
   std::string path;
   bool exists = false;
@@ -44,6 +58,8 @@ struct Report {
   bool launcherExists = false;
   bool launcherIsRegularFile = false;
   bool launcherIsExecutable = false;
+  std::string launcherFormat;  // empty when not read
+  std::vector<Architecture> launcherArchitectures;
 
   std::string infoPlistPath;
   std::string infoPlistFormat;  // "xml", "binary", "other", "missing", ...
@@ -64,8 +80,13 @@ struct Report {
   std::vector<PathCheck> libCandidates;
   std::string libPath;  // the library chosen; empty when none
   std::string libFormat;
+  std::vector<Architecture> libArchitectures;
+  std::vector<ArchLoad> platform;  // one for each of the launcher's
   bool loadAttempted = false;
   bool loaded = false;
+  // Why --load-runtime did not load the library; empty when it did or was
+  // not asked to.
+  std::string notLoaded;
 
   std::vector<std::pair<std::string, std::string>> environment;
   std::vector<std::string> arguments;
@@ -73,6 +94,9 @@ struct Report {
   // The launcher's one-line error, byte for byte; empty when it would
   // launch.
   std::optional<std::string> error;
+  // Set when `error` is the launcher's line only up to where the loader's
+  // own text begins, which only that loader can tell: why it fails.
+  std::optional<std::string> errorCause;
 
   bool wouldLaunch() const { return !error; }
   // 0 launches cleanly, 1 would fail, 2 launches with findings.

@@ -61,6 +61,17 @@ nlohmann::ordered_json orNull(const std::string& value) {
                        : nlohmann::ordered_json(value);
 }
 
+nlohmann::ordered_json architectures(const std::vector<Architecture>& list) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (const Architecture& arch : list) {
+    json.push_back(
+        {{"name", arch.name},
+         {"signed", arch.isSigned ? nlohmann::ordered_json(*arch.isSigned)
+                                  : nlohmann::ordered_json()}});
+  }
+  return json;
+}
+
 nlohmann::ordered_json paths(const std::vector<PathCheck>& checks) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const PathCheck& check : checks) {
@@ -111,6 +122,9 @@ void writeText(const Report& report, std::ostream& out) {
         << "  present: " << yesNo(report.launcherExists)
         << ", regular file: " << yesNo(report.launcherIsRegularFile)
         << ", executable: " << yesNo(report.launcherIsExecutable) << "\n";
+    if (!report.launcherFormat.empty()) {
+      out << "  format: " << shown(report.launcherFormat) << "\n";
+    }
     out << "Info.plist: " << shown(report.infoPlistPath) << " ("
         << report.infoPlistFormat << ")\n";
   }
@@ -151,8 +165,17 @@ void writeText(const Report& report, std::ostream& out) {
       out << "  library: " << shown(report.libPath)
           << "\n  format: " << report.libFormat << "\n";
     }
+    // Whether it loads, for each architecture of the launcher.
+    for (const ArchLoad& load : report.platform) {
+      out << "  " << (load.arch.empty() ? "launcher" : shown(load.arch))
+          << (load.macs.empty() ? "" : ", " + load.macs) << ": "
+          << (load.code.empty() ? "loads" : "fails [" + load.code + "]")
+          << "\n";
+    }
     if (report.loadAttempted) {
       out << "  loaded, ZLI_Launch found: " << yesNo(report.loaded) << "\n";
+    } else if (!report.notLoaded.empty()) {
+      out << "  not loaded: " << shown(report.notLoaded) << "\n";
     }
   }
   // A failure to load the runtime comes after the vector is built; it is
@@ -169,6 +192,10 @@ void writeText(const Report& report, std::ostream& out) {
   }
   if (report.error) {
     out << "Error: " << *report.error << "\n";
+    if (report.errorCause) {
+      out << "  (the loader's own message follows; the cause: "
+          << shown(*report.errorCause) << ")\n";
+    }
   }
   out << "Result: " << outcome(report) << "\n";
 }
@@ -184,6 +211,13 @@ void writeJson(const Report& report, std::ostream& out) {
                                    : nlohmann::ordered_json()},
          {"message", finding.message}});
   }
+  nlohmann::ordered_json loads = nlohmann::ordered_json::array();
+  for (const ArchLoad& load : report.platform) {
+    loads.push_back({{"architecture", orNull(load.arch)},
+                     {"macs", orNull(load.macs)},
+                     {"loads", load.code.empty()},
+                     {"finding", orNull(load.code)}});
+  }
   nlohmann::ordered_json environment = nlohmann::ordered_json::array();
   for (const auto& entry : report.environment) {
     environment.push_back({{"name", entry.first}, {"value", entry.second}});
@@ -196,7 +230,9 @@ void writeJson(const Report& report, std::ostream& out) {
        {{"path", orNull(report.launcherPath)},
         {"exists", report.launcherExists},
         {"regularFile", report.launcherIsRegularFile},
-        {"executable", report.launcherIsExecutable}}},
+        {"executable", report.launcherIsExecutable},
+        {"format", orNull(report.launcherFormat)},
+        {"architectures", architectures(report.launcherArchitectures)}}},
       {"infoPlist",
        {{"path", orNull(report.infoPlistPath)},
         {"format", orNull(report.infoPlistFormat)},
@@ -218,11 +254,15 @@ void writeJson(const Report& report, std::ostream& out) {
         {"candidates", paths(report.libCandidates)},
         {"library", orNull(report.libPath)},
         {"format", orNull(report.libFormat)},
+        {"architectures", architectures(report.libArchitectures)},
+        {"loads", loads},
         {"loaded", report.loadAttempted ? nlohmann::ordered_json(report.loaded)
-                                        : nlohmann::ordered_json()}}},
+                                        : nlohmann::ordered_json()},
+        {"notLoaded", orNull(report.notLoaded)}}},
       {"environment", environment},
       {"arguments", report.arguments},
       {"error", optionalString(report.error)},
+      {"errorCause", optionalString(report.errorCause)},
       {"wouldLaunch", report.wouldLaunch()},
       {"exitStatus", report.exitStatus()}};
   // Paths and values are bytes; what is not UTF-8 is shown as U+FFFD.
