@@ -74,7 +74,14 @@ InfoPlist readInfoPlist(const std::string& path) {
                          std::istreambuf_iterator<char>());
   if (!in.good() && !in.eof()) {
     plist.format = "unreadable";
-  } else if (text.compare(0, 6, "bplist") == 0) {
+    return plist;
+  }
+  return parseInfoPlist(text);
+}
+
+InfoPlist parseInfoPlist(const std::string& text) {
+  InfoPlist plist;
+  if (text.compare(0, 6, "bplist") == 0) {
     plist.format = "binary";
   } else if (text.find("<plist") == std::string::npos) {
     plist.format = "not a property list";

@@ -22,6 +22,10 @@ struct InfoPlist {
 // Never throws; reads at most 1 MiB and never opens a pipe or a device.
 InfoPlist readInfoPlist(const std::string& path);
 
+// The same for the file's content: "xml", "binary" or "not a property
+// list".
+InfoPlist parseInfoPlist(const std::string& text);
+
 }  // namespace bundlecheck
 
 #endif  // BUNDLECHECK_INFOPLIST_H

@@ -157,9 +157,6 @@ MachOSlice readSlice(const ReadAt& readAt, uint64_t offset, uint64_t size) {
 }
 
 std::string sliceText(const MachOSlice& slice) {
-  if (slice.arch.empty()) {
-    return "unreadable slice (" + slice.problem + ")";
-  }
   return slice.arch + " " + fileTypeName(slice.fileType) +
          (slice.isSigned ? ", signed" : ", not signed") +
          (slice.problem.empty() ? "" : ", malformed: " + slice.problem);
@@ -194,38 +191,37 @@ void readUniversal(const ReadAt& readAt, uint64_t fileSize, bool wide,
         field(table, at + (wide ? 16 : 12), wide ? 8 : 4, true);
     const std::string name =
         "slice " + std::to_string(i + 1) + " (" + cpuName(cpu, subtype) + ")";
-    MachOSlice slice;
     if (offset < 8 + count * entrySize || offset > fileSize ||
         size > fileSize - offset) {
       header.problem = name + " lies outside the file";
-    } else {
-      for (size_t j = 0; j != ranges.size() && header.problem.empty(); ++j) {
-        if (offset < ranges[j].first + ranges[j].second &&
-            ranges[j].first < offset + size) {
-          header.problem = name + " overlaps slice " + std::to_string(j + 1);
-        } else if (header.slices[j].cpuType == cpu &&
-                   (header.slices[j].cpuSubtype & subtypeMask) ==
-                       (subtype & subtypeMask)) {
-          header.problem = name + " repeats slice " + std::to_string(j + 1);
-        }
-      }
-      slice = readSlice(readAt, offset, size);
-      if (slice.problem.empty() &&
-          (slice.cpuType != cpu || slice.cpuSubtype != subtype)) {
-        slice.problem = "its header is for " + slice.arch +
-                        ", the universal header says " + cpuName(cpu, subtype);
+    }
+    for (size_t j = 0; j != ranges.size() && header.problem.empty(); ++j) {
+      if (offset < ranges[j].first + ranges[j].second &&
+          ranges[j].first < offset + size) {
+        header.problem = name + " overlaps slice " + std::to_string(j + 1);
+      } else if (header.slices[j].cpuType == cpu &&
+                 (header.slices[j].cpuSubtype & subtypeMask) ==
+                     (subtype & subtypeMask)) {
+        header.problem = name + " repeats slice " + std::to_string(j + 1);
       }
     }
-    // The table's architecture, where the slice's own header says nothing.
-    if (slice.arch.empty()) {
-      slice.cpuType = cpu;
-      slice.cpuSubtype = subtype;
-    }
-    ranges.emplace_back(offset, size);
-    header.slices.push_back(slice);
+    // The loader refuses the whole file; the slices before are listed.
     if (!header.problem.empty()) {
       break;
     }
+    MachOSlice slice = readSlice(readAt, offset, size);
+    if (slice.arch.empty()) {
+      // The table's architecture, where the slice's own header says none.
+      slice.cpuType = cpu;
+      slice.cpuSubtype = subtype;
+      slice.arch = cpuName(cpu, subtype);
+    } else if (slice.problem.empty() &&
+               (slice.cpuType != cpu || slice.cpuSubtype != subtype)) {
+      slice.problem = "its header is for " + slice.arch +
+                      ", the universal header says " + cpuName(cpu, subtype);
+    }
+    ranges.emplace_back(offset, size);
+    header.slices.push_back(slice);
   }
   header.description = kind + ": ";
   for (size_t i = 0; i != header.slices.size(); ++i) {
@@ -274,6 +270,9 @@ LibraryHeader parseLibraryHeader(uint64_t fileSize, const ReadAt& read) {
     header.kind = LibraryHeader::MachO;
     header.slices.push_back(readSlice(read, 0, fileSize));
     const MachOSlice& slice = header.slices[0];
+    if (slice.arch.empty()) {
+      header.problem = slice.problem;
+    }
     header.description =
         slice.arch.empty()
             ? "Mach-O file, malformed: " + slice.problem

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "e2e/BundleHarness.h"
+#include "helpers/MachOFixture.h"
 
 namespace {
 
@@ -431,6 +432,122 @@ TEST(BundleCheck, LauncherAsTheMacStartsIt) {
       ASSERT_EQ(1u, r.record.calls.size()) << r;
       EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
     }
+  }
+}
+
+// Mach-O launchers and runtimes, made by hand, judged on this host as a Mac
+// would start them; the vector is the ELF bundle's.
+TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
+  using testsupport::machO;
+  using testsupport::universal;
+  const std::string fat = universal({"x86_64 exe", "arm64 exe signed"});
+  const std::string arm = machO("arm64 exe signed");
+  struct Row {
+    std::string what, launcher, runtime;
+    std::vector<std::string> options;
+    int status;
+    std::string finding;        // "code:words of its message", or none
+    std::string architectures;  // the runtime's, "name:signed" each
+  };
+  const Row rows[] = {
+      {"universal runtime",
+       fat,
+       universal({"x86_64 dylib", "arm64 dylib signed"}, true),
+       {"--load-runtime"},
+       0,
+       "",
+       "x86_64:false arm64:true"},
+      {"no x86_64 slice",
+       fat,
+       machO("arm64 dylib signed"),
+       {},
+       2,
+       "runtime-wrong-machine:on Intel Macs (x86_64)",
+       "arm64:true"},
+      {"unsigned arm64 slice",
+       fat,
+       universal({"x86_64 dylib", "arm64 dylib"}),
+       {},
+       2,
+       "runtime-unsigned:on Macs with Apple silicon (arm64)",
+       "x86_64:false arm64:false"},
+      {"thin x86_64 behind arm64",
+       arm,
+       machO("x86_64 dylib signed"),
+       {},
+       1,
+       "runtime-wrong-machine:no arm64 slice",
+       "x86_64:true"},
+      {"unsigned arm64",
+       arm,
+       machO("arm64 dylib"),
+       {},
+       1,
+       "runtime-unsigned:not signed",
+       "arm64:false"},
+      {"arm64e only",
+       arm,
+       machO("arm64e dylib signed"),
+       {},
+       1,
+       "runtime-arm64e:arm64e",
+       "arm64e:true"},
+      {"text file",
+       arm,
+       "not a library\n",
+       {},
+       1,
+       "runtime-not-library:neither an ELF nor a Mach-O file",
+       ""},
+      {"unsigned launcher",
+       machO("arm64 exe"),
+       machO("arm64 dylib signed"),
+       {},
+       1,
+       "launcher-unsigned:not signed",
+       "arm64:true"},
+  };
+  const Bundle b("App", mainClassCfg);
+  const RunResult elf = b.launch();
+  ASSERT_EQ(1u, elf.record.calls.size()) << elf;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    e2e::writeFile(b.launcher(), row.launcher);
+    e2e::writeFile(b.runtimeLib(), row.runtime);
+    std::vector<std::string> args = row.options;
+    args.push_back(b.root());
+    const json report = check(args);
+    EXPECT_EQ(row.status, report["exitStatus"]);
+    EXPECT_EQ(elf.record.calls[0].argv, report["arguments"]);
+    ASSERT_EQ(row.finding.empty() ? 0u : 1u, report["findings"].size());
+    if (!row.finding.empty()) {
+      const json& f = report["findings"][0];
+      const size_t colon = row.finding.find(':');
+      EXPECT_EQ(row.finding.substr(0, colon), f["code"]);
+      EXPECT_NE(npos, f["message"].get<std::string>().find(
+                          row.finding.substr(colon + 1)))
+          << f["message"];
+      EXPECT_EQ("error", f["severity"]);
+    }
+    std::string architectures;
+    for (const json& a : report["runtime"]["architectures"]) {
+      architectures += (architectures.empty() ? "" : " ") +
+                       a["name"].get<std::string>() + ":" + a["signed"].dump();
+    }
+    EXPECT_EQ(row.architectures, architectures);
+    EXPECT_EQ(report["launcher"]["architectures"].size(),
+              report["runtime"]["loads"].size());
+    if (row.status == 1) {
+      const std::string line =
+          row.what == "unsigned launcher"
+              ? "No Mac starts the launcher at \"" + b.launcher() + "\""
+              : "dlopen(" + b.runtimeLib() + ") failed. Error: ";
+      EXPECT_EQ(line, report["error"]);
+      EXPECT_FALSE(report["errorCause"].is_null());
+    }
+    // Only a library of this host's own format is loaded.
+    EXPECT_EQ(row.options.empty(), report["runtime"]["notLoaded"].is_null());
+    EXPECT_TRUE(report["runtime"]["loaded"].is_null());
   }
 }
 
