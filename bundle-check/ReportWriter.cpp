@@ -97,9 +97,9 @@ const char* severityName(Severity severity) {
 Severity severityOf(const std::string& code) {
   // What stops the start; everything else the launcher takes in silence.
   static const char* const errors[] = {
-      "no-main",          "runtime-not-library", "runtime-wrong-machine",
-      "runtime-arm64e",   "runtime-unsigned",    "runtime-malformed",
-      "launcher-unsigned"};
+      "no-main",           "runtime-not-library", "runtime-wrong-machine",
+      "runtime-arm64e",    "runtime-unsigned",    "runtime-malformed",
+      "launcher-unsigned", "launcher-malformed"};
   for (const char* error : errors) {
     if (code == error) {
       return Severity::Error;
