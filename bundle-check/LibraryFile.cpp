@@ -268,17 +268,17 @@ LibraryHeader parseLibraryHeader(uint64_t fileSize, const ReadAt& read) {
     readElf(h, header);
   } else if (h.size() >= 4 && (magic == 0xcffaedfe || magic == 0xcefaedfe)) {
     header.kind = LibraryHeader::MachO;
-    header.slices.push_back(readSlice(read, 0, fileSize));
-    const MachOSlice& slice = header.slices[0];
+    const MachOSlice slice = readSlice(read, 0, fileSize);
     if (slice.arch.empty()) {
+      // Not even the architecture can be read.
       header.problem = slice.problem;
+      header.description = "Mach-O file, malformed: " + slice.problem;
+    } else {
+      header.slices.push_back(slice);
+      header.description = std::string(magic == 0xcffaedfe ? "Mach-O 64-bit "
+                                                           : "Mach-O 32-bit ") +
+                           sliceText(slice);
     }
-    header.description =
-        slice.arch.empty()
-            ? "Mach-O file, malformed: " + slice.problem
-            : std::string(magic == 0xcffaedfe ? "Mach-O 64-bit "
-                                              : "Mach-O 32-bit ") +
-                  sliceText(slice);
   } else if (h.size() >= 8 &&
              (magic == 0xcafebabf || (magic == 0xcafebabe && count < 45))) {
     // A Java class file shares the 32-bit magic; its version, where the
