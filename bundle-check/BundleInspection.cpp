@@ -182,7 +182,9 @@ void firstPass() {
     launcherFails = launcherFails && outcome.launcherFails();
   }
 
-  const bool loadHere = loadsOnThisHost(launcher);
+  const bool readable =
+      launcher.kind == LibraryHeader::Elf || launcher.isMachO();
+  const bool loadHere = loadsOnThisHost(readable ? launcher : hostLauncher());
   if (work->options->loadRuntime && !loadHere) {
     report.notLoaded = "the launcher is " + launcher.description +
                        ", and this host loads only its own kind of library";
