@@ -1,87 +1,57 @@
 #include "helpers/MachOFixture.h"
 
-#include <sstream>
-#include <stdexcept>
+#include <algorithm>
 
 namespace testsupport {
 
 void poke(std::string& file, size_t at, uint64_t value, int bytes,
           bool bigEndian) {
-  if (file.size() < at + bytes) {
-    file.resize(at + bytes);
-  }
+  file.resize(std::max(file.size(), at + bytes));
   for (int i = 0; i < bytes; ++i) {
-    const int shift = 8 * (bigEndian ? bytes - 1 - i : i);
-    file[at + i] = static_cast<char>((value >> shift) & 0xff);
+    file[at + i] =
+        static_cast<char>(value >> 8 * (bigEndian ? bytes - 1 - i : i));
   }
 }
-
-namespace {
-
-struct Arch {
-  uint32_t cpu, subtype;
-};
-
-Arch archOf(const std::string& name) {
-  if (name == "arm64") {
-    return {0x0100000c, 0};
-  }
-  if (name == "arm64e") {
-    return {0x0100000c, 0x80000002};
-  }
-  if (name == "x86_64") {
-    return {0x01000007, 3};
-  }
-  throw std::invalid_argument("no such architecture: " + name);
-}
-
-}  // namespace
 
 std::string machO(const std::string& slice) {
-  std::istringstream words(slice);
-  std::string arch, kind, word;
-  words >> arch >> kind;
-  const bool isSigned = (words >> word) && word == "signed";
-  const Arch a = archOf(arch);
+  const bool arm = slice.compare(0, 5, "arm64") == 0;
+  const bool isSigned =
+      slice.size() > 7 && slice.compare(slice.size() - 7, 7, " signed") == 0;
   std::string file;
   poke(file, 0, 0xfeedfacf, 4, false);
-  poke(file, 4, a.cpu, 4, false);
-  poke(file, 8, a.subtype, 4, false);
-  poke(file, 12, kind == "dylib" ? 6 : 2, 4, false);
-  poke(file, 16, isSigned ? 1 : 0, 4, false);   // ncmds
-  poke(file, 20, isSigned ? 16 : 0, 4, false);  // sizeofcmds
-  poke(file, 28, 0, 4, false);
+  poke(file, 4, arm ? 0x0100000c : 0x01000007, 4, false);
+  poke(file, 8,
+       slice.compare(0, 7, "arm64e ") == 0 ? 0x80000002
+       : arm                               ? 0
+                                           : 3,
+       4, false);
+  poke(file, 12, slice.find(" dylib") != std::string::npos ? 6 : 2, 4, false);
+  file.resize(32);
   if (isSigned) {
-    poke(file, 32, 0x1d, 4, false);  // LC_CODE_SIGNATURE
-    poke(file, 36, 16, 4, false);
-    poke(file, 40, 48, 4, false);  // data offset
-    poke(file, 44, 16, 4, false);  // data size
+    // ncmds 1, sizeofcmds 16; LC_CODE_SIGNATURE, 16 bytes, its data at 48.
+    const uint32_t fields[] = {1, 16, 0, 0, 0x1d, 16, 48, 16};
+    for (int i = 0; i != 8; ++i) {
+      poke(file, 16 + 4 * i, fields[i], 4, false);
+    }
     file.resize(64);
   }
   return file;
 }
 
 std::string universal(const std::vector<std::string>& slices, bool wide) {
-  const size_t entry = wide ? 32 : 20;
   std::string file;
   poke(file, 0, wide ? 0xcafebabf : 0xcafebabe, 4, true);
   poke(file, 4, slices.size(), 4, true);
   for (size_t i = 0; i != slices.size(); ++i) {
     const std::string slice = machO(slices[i]);
-    const size_t offset = 256 * (i + 1);
-    const size_t at = 8 + entry * i;
-    // The slice's own CPU type and subtype, again in the table.
-    for (size_t field = 4; field != 12; field += 4) {
-      uint32_t value = 0;
-      for (int byte = 3; byte >= 0; --byte) {
-        value = value << 8 | static_cast<uint8_t>(slice[field + byte]);
-      }
-      poke(file, at + field - 4, value, 4, true);
-    }
-    poke(file, at + 8, offset, wide ? 8 : 4, true);
+    const size_t at = 8 + (wide ? 32 : 20) * i;
+    poke(file, at + 8, 256 * (i + 1), wide ? 8 : 4, true);
     poke(file, at + (wide ? 16 : 12), slice.size(), wide ? 8 : 4, true);
-    poke(file, at + (wide ? 24 : 16), 8, 4, true);  // align 2^8
-    file.resize(offset);
+    // The slice's CPU type and subtype, big-endian here.
+    for (int byte = 0; byte != 8; ++byte) {
+      file[at + byte] = slice[4 + (byte & ~3) + 3 - (byte & 3)];
+    }
+    file.resize(256 * (i + 1));
     file += slice;
   }
   return file;

@@ -1,12 +1,10 @@
-// The bundle check's readers on files in memory: Info.plist, and ELF and
-// Mach-O headers, hostile ones included; and the weighing of a runtime
-// library against a launcher, architecture by architecture.
+// The bundle check's readers on files in memory: Info.plist, and Mach-O
+// headers, hostile ones included.
 
 #include <gtest/gtest.h>
 
 #include "InfoPlist.h"
 #include "LibraryFile.h"
-#include "Platform.h"
 #include "helpers/MachOFixture.h"
 
 namespace {
@@ -102,48 +100,6 @@ TEST(BundleCheckReaders, LibraryHeaders) {
       parse(row.file.substr(0, size));
     }
   }
-}
-
-TEST(BundleCheckReaders, RuntimeWeighedForEachArchitectureOfTheLauncher) {
-  const std::string fat = "x86_64 exe|arm64 exe signed";
-  const auto file = [](const std::string& slices) {
-    std::vector<std::string> list;
-    for (size_t at = 0, bar; at <= slices.size(); at = bar + 1) {
-      bar = std::min(slices.find('|', at), slices.size());
-      list.push_back(slices.substr(at, bar - at));
-    }
-    return list.size() == 1 ? machO(list[0]) : universal(list);
-  };
-  const struct {
-    std::string launcher, runtime;
-    std::string outcomes;  // "arch:code" each, "-" where it loads
-  } rows[] = {
-      {fat, "x86_64 dylib|arm64 dylib signed", "x86_64:- arm64:-"},
-      {fat, "arm64 dylib signed", "x86_64:runtime-wrong-machine arm64:-"},
-      {fat, "x86_64 dylib|arm64 dylib", "x86_64:- arm64:runtime-unsigned"},
-      {"arm64 exe signed", "x86_64 dylib signed",
-       "arm64:runtime-wrong-machine"},
-      {"arm64 exe signed", "arm64 dylib", "arm64:runtime-unsigned"},
-      {"arm64 exe signed", "arm64e dylib signed", "arm64:runtime-arm64e"},
-      {"arm64 exe signed", "arm64 exe signed", "arm64:runtime-not-library"},
-      {"arm64 exe", "arm64 dylib signed", "arm64:launcher-unsigned"},
-      {"x86_64 exe", "x86_64 dylib", "x86_64:-"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.launcher + " + " + row.runtime);
-    std::string got;
-    for (const ArchOutcome& o :
-         weighPlatform(parse(file(row.launcher)), parse(file(row.runtime)))) {
-      got +=
-          (got.empty() ? "" : " ") + o.arch + ":" + (o.loads() ? "-" : o.code);
-    }
-    EXPECT_EQ(row.outcomes, got);
-  }
-  // An ELF launcher wants an ELF library of its own machine.
-  const std::vector<ArchOutcome> elf =
-      weighPlatform(hostLauncher(), parse(machO("x86_64 dylib signed")));
-  ASSERT_EQ(1u, elf.size());
-  EXPECT_EQ("runtime-wrong-machine", elf[0].code);
 }
 
 TEST(BundleCheckReaders, InfoPlist) {
