@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -92,6 +93,13 @@ int main(int argc, char* argv[]) {
   struct stat st;
   if (stat(options.cwd.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     return usage("--cwd: no directory at " + options.cwd);
+  }
+  // The check moves to the --cwd directory; a home given relative to where
+  // it was started stays the same directory.
+  if (options.homeMode == bundlecheck::Options::HomeGiven &&
+      !options.homeDir.empty() && options.homeDir[0] != '/') {
+    std::error_code error;
+    options.homeDir = std::filesystem::absolute(options.homeDir, error);
   }
 
   const bundlecheck::Report report = bundlecheck::inspect(options);
