@@ -442,6 +442,8 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
   using testsupport::universal;
   const std::string fat = universal({"x86_64 exe", "arm64 exe signed"});
   const std::string arm = machO("arm64 exe signed");
+  std::string overlap = universal({"x86_64 dylib", "arm64 dylib signed"});
+  testsupport::poke(overlap, 8 + 20 + 8, 256, 4, true);  // at slice 1
   struct Row {
     std::string what, launcher, runtime;
     int status;
@@ -475,6 +477,8 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
           0, "", "x86_64:false"),
       row("program as runtime", arm, machO("arm64 exe signed"), 1,
           "runtime-not-library:no dynamic library", "arm64:true"),
+      row("overlapping slices", arm, overlap, 1,
+          "runtime-malformed:slice 2 (arm64) overlaps slice 1", "x86_64:false"),
       row("unsigned launcher", machO("arm64 exe"), machO("arm64 dylib signed"),
           1, "launcher-unsigned:not signed", "arm64:true"),
   };
