@@ -1,14 +1,17 @@
 // applauncher-check: shows what the launcher would do with an application
 // bundle, and every likely packaging mistake in it, without starting it.
 //
-//   applauncher-check [--home DIR | --no-home] [--json] [--load-runtime]
-//                     BUNDLE.app [-- ARG...]
+//   applauncher-check [--home DIR | --no-home] [--cwd DIR] [--json]
+//                     [--load-runtime] BUNDLE.app [-- ARG...]
 //
 // Exit status: 0 the bundle would launch and there is no finding, 1 the
 // launcher would fail, 2 it would launch with findings, 64 a wrong command
 // line.
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -20,8 +23,8 @@ namespace {
 const int usageStatus = 64;
 
 const char* const usageLine =
-    "applauncher-check [--home DIR | --no-home] [--json] [--load-runtime] "
-    "BUNDLE.app [-- ARG...]";
+    "applauncher-check [--home DIR | --no-home] [--cwd DIR] [--json] "
+    "[--load-runtime] BUNDLE.app [-- ARG...]";
 
 int usage(const std::string& problem) {
   std::cerr << "applauncher-check: " << problem << "\nusage: " << usageLine
@@ -35,6 +38,7 @@ int main(int argc, char* argv[]) {
   bundlecheck::Options options;
   bool json = false;
   bool homeChosen = false;
+  bool cwdChosen = false;
   bool haveBundle = false;
   int i = 1;
   for (; i < argc; ++i) {
@@ -47,6 +51,12 @@ int main(int argc, char* argv[]) {
       json = true;
     } else if (arg == "--load-runtime") {
       options.loadRuntime = true;
+    } else if (arg == "--cwd") {
+      if (cwdChosen || i + 1 == argc) {
+        return usage("--cwd needs a directory, once");
+      }
+      cwdChosen = true;
+      options.cwd = argv[++i];
     } else if (arg == "--home" || arg == "--no-home") {
       if (homeChosen) {
         return usage("--home and --no-home may be given once, not both");
@@ -80,6 +90,17 @@ int main(int argc, char* argv[]) {
     return usage("no bundle given");
   }
   options.args.assign(argv + i, argv + argc);
+  struct stat st;
+  if (stat(options.cwd.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return usage("--cwd: no directory at " + options.cwd);
+  }
+  // The check moves to the --cwd directory; a home given relative to where
+  // it was started stays the same directory.
+  if (options.homeMode == bundlecheck::Options::HomeGiven &&
+      !options.homeDir.empty() && options.homeDir[0] != '/') {
+    std::error_code error;
+    options.homeDir = std::filesystem::absolute(options.homeDir, error);
+  }
 
   const bundlecheck::Report report = bundlecheck::inspect(options);
   if (json) {

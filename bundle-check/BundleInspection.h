@@ -22,13 +22,15 @@ struct Options {
   std::string homeDir;  // with HomeGiven
   // Also load the runtime library and look up its entry point.
   bool loadRuntime = false;
+  // The working directory the launcher is started in: "/" from the Finder.
+  std::string cwd = "/";
   // The arguments the application is checked as started with.
   std::vector<std::string> args;
 };
 
 // Reads the bundle and never writes anything. Not thread-safe: it sets the
 // process's recorded command line and the launcher's logger, as a launch
-// does.
+// does, and moves the process to `options.cwd`.
 Report inspect(const Options& options);
 
 }  // namespace bundlecheck

@@ -1,7 +1,7 @@
 #include "ErrorAlertSetting.h"
 
-#include <fstream>
-#include <iterator>
+#include "FileReader.h"
+#include "InfoPlist.h"
 
 namespace bundlecheck {
 
@@ -76,9 +76,10 @@ void checkErrorAlert(Report& report) {
   if (report.infoPlistFormat != "xml") {
     return;
   }
-  std::ifstream in(report.infoPlistPath.c_str(), std::ios::binary);
-  const std::string xml((std::istreambuf_iterator<char>(in)),
-                        std::istreambuf_iterator<char>());
+  std::string xml;
+  if (!FileReader::readStart(report.infoPlistPath, maxPlistSize, xml)) {
+    return;
+  }
   report.errorAlert = false;
   auto add = [&](const std::string& code, const std::string& message) {
     report.findings.push_back(Finding{code, report.infoPlistPath, 0, message});

@@ -11,8 +11,6 @@ namespace bundlecheck {
 
 namespace {
 
-const std::string::size_type maxPlistSize = 1 << 20;
-
 std::string unescaped(const std::string& text) {
   static const struct {
     const char* entity;
@@ -72,7 +70,14 @@ InfoPlist readInfoPlist(const std::string& path) {
   std::string text;
   if (!FileReader::readStart(path, maxPlistSize, text)) {
     plist.format = "unreadable";
-  } else if (text.compare(0, 6, "bplist") == 0) {
+    return plist;
+  }
+  return parseInfoPlist(text);
+}
+
+InfoPlist parseInfoPlist(const std::string& text) {
+  InfoPlist plist;
+  if (text.compare(0, 6, "bplist") == 0) {
     plist.format = "binary";
   } else if (text.find("<plist") == std::string::npos) {
     plist.format = "not a property list";

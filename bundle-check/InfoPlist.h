@@ -11,6 +11,9 @@
 
 namespace bundlecheck {
 
+// The largest Info.plist the check reads.
+const std::string::size_type maxPlistSize = 1 << 20;
+
 struct InfoPlist {
   // "xml" when read; otherwise why not: "missing", "not a regular file",
   // "larger than 1 MiB", "unreadable", "binary", "not a property list".
@@ -21,6 +24,10 @@ struct InfoPlist {
 
 // Never throws; reads at most 1 MiB and never opens a pipe or a device.
 InfoPlist readInfoPlist(const std::string& path);
+
+// The same for the file's content: "xml", "binary" or "not a property
+// list".
+InfoPlist parseInfoPlist(const std::string& text);
 
 }  // namespace bundlecheck
 

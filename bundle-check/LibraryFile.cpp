@@ -3,60 +3,77 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <memory>
 #include <string>
-
-#include "FileReader.h"
 
 namespace bundlecheck {
 
 namespace {
 
-// The unsigned field of `bytes` bytes at `at`, in either byte order.
-uint64_t field(const unsigned char* p, size_t at, int bytes, bool bigEndian) {
+// The unsigned field of `bytes` bytes at `at`, in either byte order; 0 past
+// the end of `p`.
+uint64_t field(const std::string& p, uint64_t at, int bytes, bool bigEndian) {
+  if (at > p.size() || p.size() - at < static_cast<uint64_t>(bytes)) {
+    return 0;
+  }
   uint64_t value = 0;
   for (int i = 0; i < bytes; ++i) {
-    value = (value << 8) | p[at + (bigEndian ? i : bytes - 1 - i)];
+    value = (value << 8) |
+            static_cast<unsigned char>(p[at + (bigEndian ? i : bytes - 1 - i)]);
   }
   return value;
 }
 
 const uint32_t cpuArm64 = 0x0100000c;
 const uint32_t cpuX86_64 = 0x01000007;
+const uint32_t subtypeMask = 0x00ffffff;  // without the capability bits
+const uint32_t subtypeArm64e = 2;
+const uint32_t fileExecute = 2, fileDylib = 6, fileBundle = 8;
+const uint32_t lcCodeSignature = 0x1d;
+// Far more than any real file has; bounds what a hostile header makes the
+// check read or loop over.
+const uint64_t maxSlices = 64;
+const uint64_t maxLoadCommandBytes = 16 << 20;
 
-std::string elfMachineName(uint32_t machine) {
-  switch (machine) {
-    case 3:
-      return "i386";
-    case 40:
-      return "arm";
-    case 62:
-      return "x86-64";
-    case 183:
-      return "aarch64";
-    default:
-      return "machine " + std::to_string(machine);
-  }
-}
-
-std::string cpuName(uint32_t cpu) {
+std::string cpuName(uint32_t cpu, uint32_t subtype) {
   switch (cpu) {
     case cpuArm64:
-      return "arm64";
+      return (subtype & subtypeMask) == subtypeArm64e ? "arm64e" : "arm64";
     case cpuX86_64:
-      return "x86_64";
+      return (subtype & subtypeMask) == 8 ? "x86_64h" : "x86_64";
+    case 7:
+      return "i386";
+    case 12:
+      return "arm";
     default:
       return "CPU type " + std::to_string(cpu);
   }
 }
 
-void readElf(const unsigned char* h, size_t size, LibraryHeader& header) {
+std::string fileTypeName(uint32_t type) {
+  switch (type) {
+    case fileExecute:
+      return "executable";
+    case fileDylib:
+      return "dynamic library";
+    case fileBundle:
+      return "loadable bundle";
+    default:
+      return "file type " + std::to_string(type);
+  }
+}
+
+void readElf(const std::string& h, LibraryHeader& header) {
   header.kind = LibraryHeader::Elf;
+  const size_t size = h.size();
   if (size < 20 || (h[5] != 1 && h[5] != 2)) {
     header.description = "truncated ELF file";
     return;
   }
   const bool bigEndian = h[5] == 2;
-  auto read = [&](size_t at, int bytes) {
+  auto read = [&](uint64_t at, int bytes) {
     return field(h, at, bytes, bigEndian);
   };
   const uint64_t type = read(16, 2);
@@ -79,48 +96,203 @@ void readElf(const unsigned char* h, size_t size, LibraryHeader& header) {
   }
   header.sharedLibrary = type == 3 && !executable;
   header.description = std::string(is64 ? "ELF 64-bit " : "ELF 32-bit ") +
-                       (header.sharedLibrary ? "shared library"
-                        : executable         ? "executable, not a library"
-                                             : "file that is no library") +
+                       (header.sharedLibrary      ? "shared library"
+                        : executable || type == 2 ? "executable, not a library"
+                                                  : "file that is no library") +
                        ", " + elfMachineName(header.machine);
 }
 
-void readMachO(const unsigned char* h, size_t size, LibraryHeader& header) {
-  header.kind = LibraryHeader::MachO;
-  if (size < 16) {
-    header.description = "truncated Mach-O file";
-    return;
+// The slice of `size` bytes at `offset`: its header and load commands.
+MachOSlice readSlice(const ReadAt& readAt, uint64_t offset, uint64_t size) {
+  MachOSlice slice;
+  const std::string h = readAt(offset, 32);
+  const uint64_t magic = field(h, 0, 4, false);
+  if (magic != 0xfeedfacf && magic != 0xfeedface) {
+    slice.problem = "no Mach-O header";
+    return slice;
   }
-  header.machine = static_cast<uint32_t>(field(h, 4, 4, false));
-  header.hasArm64Slice = header.machine == cpuArm64;
-  // MH_DYLIB and MH_BUNDLE can both be opened by the loader.
-  const uint64_t type = field(h, 12, 4, false);
-  header.sharedLibrary = type == 6 || type == 8;
-  header.description =
-      std::string(h[0] == 0xcf ? "Mach-O 64-bit " : "Mach-O 32-bit ") +
-      (header.sharedLibrary ? "dynamic library" : "file that is no library") +
-      ", " + cpuName(header.machine);
+  const uint64_t headerSize = magic == 0xfeedfacf ? 32 : 28;
+  if (h.size() < headerSize || size < headerSize) {
+    slice.problem = "truncated Mach-O header";
+    return slice;
+  }
+  slice.cpuType = static_cast<uint32_t>(field(h, 4, 4, false));
+  slice.cpuSubtype = static_cast<uint32_t>(field(h, 8, 4, false));
+  slice.arch = cpuName(slice.cpuType, slice.cpuSubtype);
+  slice.fileType = static_cast<uint32_t>(field(h, 12, 4, false));
+  const uint64_t count = field(h, 16, 4, false);
+  const uint64_t bytes = field(h, 20, 4, false);
+  if (bytes > size - headerSize || bytes > maxLoadCommandBytes) {
+    slice.problem = "load commands of " + std::to_string(bytes) +
+                    " bytes do not fit in the file";
+    return slice;
+  }
+  if (count > bytes / 8) {
+    slice.problem = std::to_string(count) + " load commands cannot fit in " +
+                    std::to_string(bytes) + " bytes";
+    return slice;
+  }
+  const std::string commands = readAt(offset + headerSize, bytes);
+  if (commands.size() != bytes) {
+    slice.problem = "truncated load commands";
+    return slice;
+  }
+  uint64_t at = 0;
+  for (uint64_t i = 0; i != count; ++i) {
+    const uint64_t command = field(commands, at, 4, false);
+    const uint64_t commandSize = field(commands, at + 4, 4, false);
+    if (commandSize < 8 || commandSize > bytes - at) {
+      slice.problem = "load command " + std::to_string(i + 1) + " has size " +
+                      std::to_string(commandSize);
+      return slice;
+    }
+    if (command == lcCodeSignature && commandSize >= 16) {
+      const uint64_t dataAt = field(commands, at + 8, 4, false);
+      const uint64_t dataSize = field(commands, at + 12, 4, false);
+      if (dataSize == 0 || dataAt > size || dataSize > size - dataAt) {
+        slice.problem = "its code signature lies outside the file";
+        return slice;
+      }
+      slice.isSigned = true;
+    }
+    at += commandSize;
+  }
+  return slice;
 }
 
-void readUniversal(const unsigned char* h, size_t size, LibraryHeader& header) {
+std::string sliceText(const MachOSlice& slice) {
+  return slice.arch + " " + fileTypeName(slice.fileType) +
+         (slice.isSigned ? ", signed" : ", not signed") +
+         (slice.problem.empty() ? "" : ", malformed: " + slice.problem);
+}
+
+void readUniversal(const ReadAt& readAt, uint64_t fileSize, bool wide,
+                   uint64_t count, LibraryHeader& header) {
   header.kind = LibraryHeader::Universal;
-  const uint64_t count = field(h, 4, 4, true);
-  std::string cpus;
-  for (uint64_t i = 0; i < count && 8 + 20 * (i + 1) <= size; ++i) {
-    const uint32_t cpu = static_cast<uint32_t>(field(h, 8 + 20 * i, 4, true));
-    if (i == 0) {
-      header.machine = cpu;
-    }
-    header.hasArm64Slice = header.hasArm64Slice || cpu == cpuArm64;
-    cpus += (i ? ", " : "") + cpuName(cpu);
+  const uint64_t entrySize = wide ? 32 : 20;
+  const std::string kind =
+      wide ? "universal Mach-O file (64-bit header)" : "universal Mach-O file";
+  if (count == 0 || count > maxSlices) {
+    header.problem =
+        "its universal header names " + std::to_string(count) + " slices";
+  } else if (8 + count * entrySize > fileSize) {
+    header.problem = "its universal header names " + std::to_string(count) +
+                     " slices, but the file ends inside the table";
   }
-  // The slices' own headers are not read: a universal file is taken to be
-  // what its name says.
-  header.sharedLibrary = true;
-  header.description = "universal Mach-O file (" + cpus + ")";
+  if (!header.problem.empty()) {
+    header.description = kind + ", malformed: " + header.problem;
+    return;
+  }
+  const std::string table = readAt(8, count * entrySize);
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  for (uint64_t i = 0; i != count; ++i) {
+    const uint64_t at = i * entrySize;
+    const uint32_t cpu = static_cast<uint32_t>(field(table, at, 4, true));
+    const uint32_t subtype =
+        static_cast<uint32_t>(field(table, at + 4, 4, true));
+    const uint64_t offset = field(table, at + 8, wide ? 8 : 4, true);
+    const uint64_t size =
+        field(table, at + (wide ? 16 : 12), wide ? 8 : 4, true);
+    const std::string name =
+        "slice " + std::to_string(i + 1) + " (" + cpuName(cpu, subtype) + ")";
+    if (offset < 8 + count * entrySize || offset > fileSize ||
+        size > fileSize - offset) {
+      header.problem = name + " lies outside the file";
+    }
+    for (size_t j = 0; j != ranges.size() && header.problem.empty(); ++j) {
+      if (offset < ranges[j].first + ranges[j].second &&
+          ranges[j].first < offset + size) {
+        header.problem = name + " overlaps slice " + std::to_string(j + 1);
+      } else if (header.slices[j].cpuType == cpu &&
+                 (header.slices[j].cpuSubtype & subtypeMask) ==
+                     (subtype & subtypeMask)) {
+        header.problem = name + " repeats slice " + std::to_string(j + 1);
+      }
+    }
+    // The loader refuses the whole file; the slices before are listed.
+    if (!header.problem.empty()) {
+      break;
+    }
+    MachOSlice slice = readSlice(readAt, offset, size);
+    if (slice.arch.empty()) {
+      // The table's architecture, where the slice's own header says none.
+      slice.cpuType = cpu;
+      slice.cpuSubtype = subtype;
+      slice.arch = cpuName(cpu, subtype);
+    } else if (slice.problem.empty() &&
+               (slice.cpuType != cpu || slice.cpuSubtype != subtype)) {
+      slice.problem = "its header is for " + slice.arch +
+                      ", the universal header says " + cpuName(cpu, subtype);
+    }
+    ranges.emplace_back(offset, size);
+    header.slices.push_back(slice);
+  }
+  header.description = kind + ": ";
+  for (size_t i = 0; i != header.slices.size(); ++i) {
+    header.description += (i ? "; " : "") + sliceText(header.slices[i]);
+  }
+  if (!header.problem.empty()) {
+    header.description += "; malformed: " + header.problem;
+  }
 }
 
 }  // namespace
+
+bool MachOSlice::isLibrary() const {
+  return fileType == fileDylib || fileType == fileBundle;
+}
+
+bool MachOSlice::isArm64Family() const { return cpuType == cpuArm64; }
+
+bool MachOSlice::isArm64e() const {
+  return isArm64Family() && (cpuSubtype & subtypeMask) == subtypeArm64e;
+}
+
+std::string elfMachineName(uint32_t machine) {
+  switch (machine) {
+    case 3:
+      return "i386";
+    case 40:
+      return "arm";
+    case 62:
+      return "x86-64";
+    case 183:
+      return "aarch64";
+    default:
+      return "machine " + std::to_string(machine);
+  }
+}
+
+LibraryHeader parseLibraryHeader(uint64_t fileSize, const ReadAt& read) {
+  LibraryHeader header;
+  const std::string h = read(0, 4096);
+  const uint64_t magic = field(h, 0, 4, true);
+  const uint64_t count = field(h, 4, 4, true);
+  if (h.size() >= 4 && magic == 0x7f454c46) {
+    readElf(h, header);
+  } else if (h.size() >= 4 && (magic == 0xcffaedfe || magic == 0xcefaedfe)) {
+    header.kind = LibraryHeader::MachO;
+    const MachOSlice slice = readSlice(read, 0, fileSize);
+    if (slice.arch.empty()) {
+      // Not even the architecture can be read.
+      header.problem = slice.problem;
+      header.description = "Mach-O file, malformed: " + slice.problem;
+    } else {
+      header.slices.push_back(slice);
+      header.description = std::string(magic == 0xcffaedfe ? "Mach-O 64-bit "
+                                                           : "Mach-O 32-bit ") +
+                           sliceText(slice);
+    }
+  } else if (h.size() >= 8 &&
+             (magic == 0xcafebabf || (magic == 0xcafebabe && count < 45))) {
+    // A Java class file shares the 32-bit magic; its version, where the
+    // slice count would be, is 45 or more.
+    readUniversal(read, fileSize, magic == 0xcafebabf, count, header);
+  } else {
+    header.description = "neither an ELF nor a Mach-O file";
+  }
+  return header;
+}
 
 LibraryHeader readLibraryHeader(const std::string& path) {
   LibraryHeader header;
@@ -135,25 +307,36 @@ LibraryHeader readLibraryHeader(const std::string& path) {
     header.description = "not a regular file";
     return header;
   }
-  unsigned char h[4096] = {0};
-  std::string start;
-  const bool readOk = FileReader::readStart(path, sizeof h, start);
-  std::copy(start.begin(), start.end(), h);
-  const size_t size = start.size();
-  if (!readOk) {
+  // Read with the C library: a stream of LLVM's libc++ reports a failed
+  // read as the end of the file, which would make it a short file here.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) {
     header.kind = LibraryHeader::Unreadable;
     header.description = "unreadable";
-  } else if (size >= 4 && h[0] == 0x7f && h[1] == 'E' && h[2] == 'L' &&
-             h[3] == 'F') {
-    readElf(h, size, header);
-  } else if (size >= 4 && (h[0] == 0xcf || h[0] == 0xce) && h[1] == 0xfa &&
-             h[2] == 0xed && h[3] == 0xfe) {
-    readMachO(h, size, header);
-  } else if (size >= 8 && field(h, 0, 4, true) == 0xcafebabe &&
-             field(h, 4, 4, true) < 32) {
-    readUniversal(h, size, header);
-  } else {
-    header.description = "neither an ELF nor a Mach-O file";
+    return header;
+  }
+  const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+  bool failed = false;
+  const ReadAt read = [&](uint64_t offset, size_t size) {
+    // No file holds bytes where fseek cannot go.
+    if (offset > static_cast<uint64_t>(std::numeric_limits<long>::max())) {
+      return std::string();
+    }
+    if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) {
+      failed = true;
+      return std::string();
+    }
+    std::string bytes(size, '\0');
+    bytes.resize(std::fread(&bytes[0], 1, size, file.get()));
+    failed = failed || std::ferror(file.get());
+    return bytes;
+  };
+  header = parseLibraryHeader(fileSize, read);
+  if (failed) {
+    header = LibraryHeader();
+    header.kind = LibraryHeader::Unreadable;
+    header.description = "unreadable";
   }
   return header;
 }

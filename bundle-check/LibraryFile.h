@@ -1,34 +1,70 @@
-// What a runtime library file is, read from its header without loading or
-// running any of it.
+// What an executable or a library file is, read from its headers without
+// loading or running any of it: ELF, or Mach-O thin or universal with each
+// slice's own header and load commands.
 
 #ifndef BUNDLECHECK_LIBRARYFILE_H
 #define BUNDLECHECK_LIBRARYFILE_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace bundlecheck {
+
+// One architecture of a Mach-O file: a thin file's only one, or a slice of
+// a universal file, as its own header says.
+struct MachOSlice {
+  uint32_t cpuType = 0;
+  uint32_t cpuSubtype = 0;
+  std::string arch;  // "arm64", "arm64e", "x86_64", "CPU type 18", ...
+  uint32_t fileType = 0;
+  bool isSigned = false;  // LC_CODE_SIGNATURE with its data in the slice
+  // Why the loader refuses this slice; empty when it reads well.
+  std::string problem;
+
+  bool isLibrary() const;  // a dynamic library or a loadable bundle
+  bool isArm64Family() const;
+  bool isArm64e() const;
+};
 
 struct LibraryHeader {
   enum Kind { Unreadable, NotRegular, Unknown, Elf, MachO, Universal };
   Kind kind = Unknown;
+  // ELF: a shared library the loader opens (not a program).
   bool sharedLibrary = false;
-  // ELF e_machine, or the Mach-O CPU type (of each slice of a universal
-  // file, for matching; `machine` is then the first).
-  uint32_t machine = 0;
-  bool hasArm64Slice = false;
-  // For people: "ELF shared library, x86-64", "Mach-O dynamic library,
-  // arm64", ...
+  uint32_t machine = 0;  // ELF e_machine
+  // Mach-O: one slice for a thin file, each of a universal file.
+  std::vector<MachOSlice> slices;
+  // Why the loader refuses the whole file (a universal header whose slices
+  // overlap, say); empty when it reads well.
+  std::string problem;
+  // For people: "ELF 64-bit shared library, x86-64", "Mach-O 64-bit
+  // dynamic library, arm64, signed", ...
   std::string description;
+
+  bool isMachO() const { return kind == MachO || kind == Universal; }
 };
 
-// Never throws; never opens a pipe or a device.
+// Up to `size` bytes of the file at `offset`; fewer at its end.
+using ReadAt = std::function<std::string(uint64_t offset, size_t size)>;
+
+// Reads the headers of a file of `fileSize` bytes. Never throws but for
+// memory; hostile counts and sizes give a `problem`, never a long loop.
+LibraryHeader parseLibraryHeader(uint64_t fileSize, const ReadAt& read);
+
+// The same for a file. Never opens a pipe or a device.
 LibraryHeader readLibraryHeader(const std::string& path);
 
-// Whether a library with this header can be loaded by this build of the
-// launcher, and what such a library is. Defined once per platform.
-bool isForThisMachine(const LibraryHeader& header);
-const char* expectedLibraryFormat();
+// "x86-64", "aarch64", ...
+std::string elfMachineName(uint32_t machine);
+
+// The launcher the check stands for when the bundle's own is neither ELF
+// nor Mach-O, and the format of library this host's loader opens (the
+// kind of launcher whose runtime `--load-runtime` loads). Defined once per
+// platform.
+const LibraryHeader& hostLauncher();
+bool loadsOnThisHost(const LibraryHeader& launcher);
 
 }  // namespace bundlecheck
 

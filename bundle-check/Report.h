@@ -12,13 +12,36 @@
 
 namespace bundlecheck {
 
-// A warning about the bundle. `line` is 0 when there is no line to name;
+// How much a finding matters: an error stops the start on some or all
+// Macs; with a warning the bundle starts, but most likely not as its
+// packager meant; a note is only worth knowing.
+enum class Severity { Error, Warning, Note };
+const char* severityName(Severity severity);
+// The severity of the findings of one kind (code).
+Severity severityOf(const std::string& code);
+
+// Something found in the bundle. `line` is 0 when there is no line to name;
 // `file` is empty when there is no file.
 struct Finding {
   std::string code;
   std::string file;
   int line = 0;
   std::string message;
+  Severity severity = severityOf(code);
+};
+
+// One architecture of an executable or a library; `isSigned` is unset for
+// ELF, which has no signatures.
+struct Architecture {
+  std::string name;
+  std::optional<bool> isSigned;
+};
+
+// Whether the runtime library loads into one architecture of the launcher.
+struct ArchLoad {
+  std::string arch;
+  std::string macs;  // where that architecture runs; empty for ELF
+  std::string code;  // the finding that says why not; empty when it loads
 };
 
 struct PathCheck {
@@ -27,12 +50,16 @@ struct PathCheck {
 };
 
 struct Report {
-  std::string bundle;
+  std::string bundle;      // as given
+  std::string bundlePath;  // absolute, without "." parts or trailing slash
+  std::string workingDirectory;  // the launch is checked as started there
 
   std::string launcherPath;  // <bundle>/Contents/MacOS/<name>
   bool launcherExists = false;
   bool launcherIsRegularFile = false;
   bool launcherIsExecutable = false;
+  std::string launcherFormat;  // empty when not read
+  std::vector<Architecture> launcherArchitectures;
 
   std::string infoPlistPath;
   std::string infoPlistFormat;  // "xml", "binary", "other", "missing", ...
@@ -55,8 +82,13 @@ struct Report {
   std::vector<PathCheck> libCandidates;
   std::string libPath;  // the library chosen; empty when none
   std::string libFormat;
+  std::vector<Architecture> libArchitectures;
+  std::vector<ArchLoad> platform;  // one for each of the launcher's
   bool loadAttempted = false;
   bool loaded = false;
+  // Why --load-runtime did not load the library; empty when it did or was
+  // not asked to.
+  std::string notLoaded;
 
   std::vector<std::pair<std::string, std::string>> environment;
   std::vector<std::string> arguments;
@@ -64,6 +96,9 @@ struct Report {
   // The launcher's one-line error, byte for byte; empty when it would
   // launch.
   std::optional<std::string> error;
+  // Set when `error` is the launcher's line only up to where the loader's
+  // own text begins, which only that loader can tell: why it fails.
+  std::optional<std::string> errorCause;
 
   bool wouldLaunch() const { return !error; }
   // 0 launches cleanly, 1 would fail, 2 launches with findings.

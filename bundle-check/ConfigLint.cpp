@@ -1,0 +1,336 @@
+#include "ConfigLint.h"
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "FileUtils.h"
+#include "Names.h"
+
+namespace bundlecheck {
+
+namespace {
+
+// The "Application" keys of which the launcher uses only the last value.
+bool isSingleValued(const std::string& key) {
+  return key == PropertyName::mainzar.name() ||
+         key == PropertyName::mainmodule.name() ||
+         key == PropertyName::mainclass.name() ||
+         key == PropertyName::runtime.name() ||
+         key == PropertyName::splash.name();
+}
+
+std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
+
+std::string lineList(const std::vector<int>& lines) {
+  std::string text;
+  for (size_t i = 0; i != lines.size(); ++i) {
+    text += (i ? ", " : "") + std::to_string(lines[i]);
+  }
+  return text;
+}
+
+std::string meaningHint(const std::string& meant) {
+  return meant.empty() ? std::string()
+                       : "; did you mean " + inQuotes(meant) + "?";
+}
+
+// At most this many findings of one kind are listed; one more says that the
+// rest are not. A file that repeats one mistake a million times gets a short
+// report, and the check needs no more memory than a launch.
+const int listedOfOneKind = 100;
+
+}  // namespace
+
+void SectionReplay::header(const std::string& name) {
+  // The recorded lines of the occurrence that ends here are kept unless a
+  // later occurrence replaces them.
+  if (!occurrence.empty()) {
+    kept[section] = std::move(occurrence);
+    occurrence.clear();
+  }
+  section = name;
+}
+
+void SectionReplay::recorded(int lineno, const std::string& key) {
+  occurrence.push_back(Line{lineno, key});
+}
+
+std::vector<int> SectionReplay::replace(const std::string& name) {
+  std::vector<Line>& earlier = kept[name];
+  std::vector<int> lines;
+  for (const Line& line : earlier) {
+    lines.push_back(line.lineno);
+  }
+  earlier = std::move(occurrence);
+  occurrence.clear();
+  return lines;
+}
+
+const std::vector<SectionReplay::Line>& SectionReplay::application() const {
+  static const std::vector<Line> none;
+  const auto it = kept.find(SectionName::Application.name());
+  return it == kept.end() ? none : it->second;
+}
+
+std::vector<int> SectionReplay::linesOf(const std::string& key) const {
+  std::vector<int> lines;
+  for (const Line& line : application()) {
+    if (line.key == key) {
+      lines.push_back(line.lineno);
+    }
+  }
+  return lines;
+}
+
+ConfigLint::ConfigLint(Report& report, const CfgFile::Macros& macros)
+    : report(report) {
+  for (const auto& macro : macros) {
+    macroKeys.push_back(macro.first);
+  }
+}
+
+void ConfigLint::sectionHeader(int lineno, const std::string& name,
+                               bool recognised) {
+  replay.header(recognised ? name : std::string());
+  sawHeader = true;
+  if (!recognised) {
+    const std::string meant = likelyMeant(name, CfgFile::sectionNames());
+    if (!meant.empty() && trimmed(name) == meant) {
+      add("header-blanks", lineno,
+          "section header [" + name +
+              "] holds blanks around its name, so its section is ignored; "
+              "write [" +
+              meant + "]");
+    } else {
+      add("unknown-section", lineno,
+          "unrecognised section " + inQuotes(name) +
+              " is ignored with all its lines" + meaningHint(meant));
+    }
+    return;
+  }
+  std::vector<int>& headers = headerLines[name];
+  if (!headers.empty()) {
+    add("section-repeated", lineno,
+        "section " + inQuotes(name) + " appears again (first at line " +
+            std::to_string(headers.front()) + ")");
+  }
+  headers.push_back(lineno);
+}
+
+void ConfigLint::property(int lineno, const std::string& sectionName,
+                          const std::string& key, const std::string& value,
+                          PropertyOutcome outcome) {
+  if (key == "\r" && value.empty()) {
+    add("cr-line", lineno,
+        "line holds only a carriage return (CR-LF line ends?)");
+    return;
+  }
+  const bool leadingBlank = !key.empty() && (key[0] == ' ' || key[0] == '\t');
+  if (leadingBlank && trimmed(key).compare(0, 1, "[") == 0) {
+    add("header-blanks", lineno,
+        "section header starts with a blank, so it is read as a property "
+        "line and starts no section");
+    return;
+  }
+  switch (outcome) {
+    case OutsideSection:
+      if (!sawHeader) {
+        add("before-section", lineno,
+            "property " + inQuotes(key) +
+                " comes before any section and is ignored");
+      }
+      return;
+    case UnrecognisedKey: {
+      const std::string meant = likelyMeant(key, CfgFile::propertyNames());
+      if (leadingBlank) {
+        add("key-blanks", lineno,
+            "key " + inQuotes(key) + " starts with a blank and is ignored" +
+                meaningHint(meant));
+      } else {
+        add("unknown-key", lineno,
+            "unrecognised key " + inQuotes(key) + " in section " +
+                inQuotes(sectionName) + " is ignored" + meaningHint(meant));
+      }
+      return;
+    }
+    case Recorded:
+      replay.recorded(lineno, key);
+      checkValue(lineno, key, value);
+      return;
+  }
+}
+
+void ConfigLint::sectionReplaced(int lineno, const std::string& sectionName) {
+  const std::vector<int> lines = replay.replace(sectionName);
+  // Named at the header of the occurrence that replaces the earlier one.
+  const std::vector<int>& headers = headerLines[sectionName];
+  add("section-replaced", headers.empty() ? lineno : headers.back(),
+      "this occurrence of section " + inQuotes(sectionName) +
+          " replaces the earlier one: the properties of line" +
+          (lines.size() > 1 ? "s " : " ") + lineList(lines) + " are discarded");
+}
+
+void ConfigLint::checkConfiguration(const CfgFile& cfg) {
+  replay.end();
+  const CfgFile::Properties& app = cfg.getProperties(SectionName::Application);
+  checkRepeatedKeys();
+  if (!app.count(PropertyName::mainclass) &&
+      !app.count(PropertyName::mainmodule) &&
+      !app.count(PropertyName::mainzar)) {
+    add("no-main", 0,
+        "section \"Application\" names no main class, main module or main "
+        "archive (app.mainclass, app.mainmodule, app.mainzar)");
+  }
+  checkPaths(app, PropertyName::classpath, "class-path entry");
+  checkPaths(app, PropertyName::modulepath, "module-path entry");
+  const auto splash = app.find(PropertyName::splash);
+  if (splash != app.end()) {
+    const std::string file = CfgFile::asString(*splash);
+    const int line = lastLineOf(PropertyName::splash.name());
+    checkRelative(line, "splash file", file);
+    if (!FileUtils::isFileExists(file)) {
+      add("splash-missing", line,
+          "splash file " + inQuotes(file) +
+              " names nothing; the launcher starts without a splash");
+    }
+  }
+  const auto runtime = app.find(PropertyName::runtime);
+  if (runtime != app.end()) {
+    checkRelative(lastLineOf(PropertyName::runtime.name()), "runtime directory",
+                  CfgFile::asString(*runtime));
+  }
+}
+
+void ConfigLint::add(const std::string& code, int lineno,
+                     const std::string& message) {
+  const int count = ++counts[code];
+  if (count <= listedOfOneKind) {
+    report.findings.push_back(
+        Finding{code, report.cfgFileUsed, lineno, message});
+  } else if (count == listedOfOneKind + 1) {
+    report.findings.push_back(
+        Finding{"more-findings", report.cfgFileUsed, lineno,
+                "findings [" + code + "] from here on are not listed",
+                severityOf(code)});
+  }
+}
+
+bool ConfigLint::listing(const std::string& code) const {
+  const auto it = counts.find(code);
+  return it == counts.end() || it->second <= listedOfOneKind;
+}
+
+void ConfigLint::checkValue(int lineno, const std::string& key,
+                            const std::string& value) {
+  if (!value.empty() && value.back() == '\r') {
+    add("value-cr", lineno,
+        "value of " + inQuotes(key) +
+            " ends with a carriage return, which becomes part of it "
+            "(CR-LF line ends?)");
+  } else if (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+    add("value-blank", lineno,
+        "value of " + inQuotes(key) +
+            " ends with a blank or tab, which becomes part of it");
+  }
+  for (std::string::size_type pos = value.find('$');
+       pos != std::string::npos && listing("not-a-macro");
+       pos = value.find('$', pos + 1)) {
+    std::string::size_type end = pos + 1;
+    while (end < value.size() &&
+           (std::isalnum(static_cast<unsigned char>(value[end])) ||
+            value[end] == '_')) {
+      ++end;
+    }
+    if (end == pos + 1) {
+      continue;
+    }
+    bool isMacro = false;
+    for (const std::string& macro : macroKeys) {
+      isMacro = isMacro || value.compare(pos, macro.size(), macro) == 0;
+    }
+    if (!isMacro) {
+      const std::string word = value.substr(pos, end - pos);
+      std::string meant = likelyMeant(word, macroKeys);
+      if (meant.empty()) {
+        std::string plain = word;
+        plain.erase(std::remove(plain.begin(), plain.end(), '_'), plain.end());
+        meant = likelyMeant(plain, macroKeys);
+      }
+      add("not-a-macro", lineno,
+          inQuotes(word) + " in the value of " + inQuotes(key) +
+              " is not a macro and stays as written (macros: $APPDIR, "
+              "$BINDIR, $ROOTDIR)" +
+              meaningHint(meant));
+    }
+  }
+}
+
+int ConfigLint::lastLineOf(const std::string& key) const {
+  const std::vector<int> lines = replay.linesOf(key);
+  return lines.empty() ? 0 : lines.back();
+}
+
+// A relative path is taken from the working directory, which the
+// launcher never sets: "/" when the Finder starts the application.
+void ConfigLint::checkRelative(int lineno, const std::string& what,
+                               const std::string& path) {
+  if (path.empty() || path[0] != '/') {
+    add("path-relative", lineno,
+        what + " " + inQuotes(path) +
+            " is relative, so it depends on the working directory (\"/\" "
+            "when the Finder starts the application" +
+            (report.workingDirectory == "/"
+                 ? std::string(")")
+                 : "; checked from " + inQuotes(report.workingDirectory) +
+                       ")"));
+  }
+}
+
+void ConfigLint::checkRepeatedKeys() {
+  std::set<std::string> seen;
+  for (const SectionReplay::Line& line : replay.application()) {
+    if (!isSingleValued(line.key) || !seen.insert(line.key).second) {
+      continue;
+    }
+    const std::vector<int> lines = replay.linesOf(line.key);
+    if (lines.size() > 1) {
+      add("key-repeated", lines.back(),
+          inQuotes(line.key) + " is given " + std::to_string(lines.size()) +
+              " times (lines " + lineList(lines) + "); only the last, line " +
+              std::to_string(lines.back()) + ", counts");
+    }
+  }
+}
+
+// Each value of a path list may itself hold several entries.
+void ConfigLint::checkPaths(
+    const CfgFile::Properties& app,
+    const CfgFile::Id<CfgFile::PropertyNameTag>& property,
+    const std::string& what) {
+  const auto it = app.find(property);
+  if (it == app.end()) {
+    return;
+  }
+  const std::vector<int> lines = replay.linesOf(property.name());
+  for (size_t i = 0; i != it->second.size(); ++i) {
+    StringList entries;
+    tstrings::split(entries, it->second[i],
+                    std::string(1, FileUtils::pathSeparator));
+    for (std::string entry : entries) {
+      // "dir/*" stands for the archives in dir.
+      if (entry.size() >= 2 && entry.compare(entry.size() - 2, 2, "/*") == 0) {
+        entry.resize(entry.size() - 2);
+      }
+      if (!entry.empty()) {
+        checkRelative(i < lines.size() ? lines[i] : 0, what, entry);
+      }
+      if (!entry.empty() && !FileUtils::isFileExists(entry)) {
+        add("path-missing", i < lines.size() ? lines[i] : 0,
+            what + " " + inQuotes(entry) + " names nothing");
+      }
+    }
+  }
+}
+
+}  // namespace bundlecheck
