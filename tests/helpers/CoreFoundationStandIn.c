@@ -31,6 +31,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "RecordLine.h"
+
 typedef const void* CFTypeRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
 typedef const struct __CFString* CFStringRef;
@@ -129,21 +131,6 @@ void CFRelease(CFTypeRef cf) {
 }
 
 #ifndef CF_STANDIN_WITHOUT_ALERT
-
-typedef struct {
-  char* data;
-  size_t size;
-} Line;
-
-static void lineAppend(Line* line, const char* s, size_t n) {
-  char* grown = realloc(line->data, line->size + n + 1);
-  if (!grown) {
-    abort();
-  }
-  memcpy(grown + line->size, s, n);
-  line->data = grown;
-  line->size += n;
-}
 
 static void lineField(Line* line, CFStringRef string) {
   lineAppend(line, "\t", 1);

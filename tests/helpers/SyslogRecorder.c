@@ -26,20 +26,7 @@
 #include <string.h>
 #include <unistd.h>
 
-typedef struct {
-  char* data;
-  size_t size;
-} Line;
-
-static void lineAppend(Line* line, const char* s, size_t n) {
-  char* grown = realloc(line->data, line->size + n + 1);
-  if (!grown) {
-    abort();
-  }
-  memcpy(grown + line->size, s, n);
-  line->data = grown;
-  line->size += n;
-}
+#include "RecordLine.h"
 
 static void lineField(Line* line, const char* s) {
   lineAppend(line, "\t", 1);
