@@ -15,6 +15,7 @@
 #include "Dll.h"
 #include "FileUtils.h"
 #include "InfoPlist.h"
+#include "LauncherVersion.h"
 #include "LibraryFile.h"
 #include "Log.h"
 #include "MacAppLauncher.h"
@@ -520,6 +521,9 @@ Report inspect(const Options& options) {
   report.launcherIsRegularFile = report.launcherExists && S_ISREG(st.st_mode);
   report.launcherIsExecutable = report.launcherIsRegularFile &&
                                 access(report.launcherPath.c_str(), X_OK) == 0;
+  if (report.launcherIsRegularFile) {
+    report.launcherVersion = launcherVersion(report.launcherPath);
+  }
   checkInfoPlist(report);
   if (!report.launcherIsExecutable) {
     report.error = "No executable launcher at " + inQuotes(report.launcherPath);

@@ -33,6 +33,7 @@ struct Report {
   bool launcherExists = false;
   bool launcherIsRegularFile = false;
   bool launcherIsExecutable = false;
+  std::string launcherVersion;  // of a regular file; empty when it has none
 
   std::string infoPlistPath;
   std::string infoPlistFormat;  // "xml", "binary", "other", "missing", ...

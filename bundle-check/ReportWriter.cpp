@@ -52,6 +52,14 @@ std::string outcome(const Report& report) {
          (n == 1 ? " finding" : " findings");
 }
 
+// Raised when a field of the JSON report is removed or changes its meaning;
+// new fields leave it as it is.
+const int jsonFormatVersion = 1;
+
+std::string versionText(const std::string& version) {
+  return version.empty() ? "none (no version marker)" : shown(version);
+}
+
 nlohmann::ordered_json optionalString(const std::optional<std::string>& value) {
   return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json();
 }
@@ -78,6 +86,9 @@ void writeText(const Report& report, std::ostream& out) {
         << "  present: " << yesNo(report.launcherExists)
         << ", regular file: " << yesNo(report.launcherIsRegularFile)
         << ", executable: " << yesNo(report.launcherIsExecutable) << "\n";
+    if (report.launcherIsRegularFile) {
+      out << "  version: " << versionText(report.launcherVersion) << "\n";
+    }
     out << "Info.plist: " << shown(report.infoPlistPath) << " ("
         << report.infoPlistFormat << ")\n";
   }
@@ -154,12 +165,14 @@ void writeJson(const Report& report, std::ostream& out) {
     environment.push_back({{"name", entry.first}, {"value", entry.second}});
   }
   const nlohmann::ordered_json json = {
+      {"formatVersion", jsonFormatVersion},
       {"bundle", report.bundle},
       {"launcher",
        {{"path", orNull(report.launcherPath)},
         {"exists", report.launcherExists},
         {"regularFile", report.launcherIsRegularFile},
-        {"executable", report.launcherIsExecutable}}},
+        {"executable", report.launcherIsExecutable},
+        {"version", orNull(report.launcherVersion)}}},
       {"infoPlist",
        {{"path", orNull(report.infoPlistPath)},
         {"format", orNull(report.infoPlistFormat)},

@@ -69,3 +69,6 @@ else()
   message(STATUS "The linker takes no export list: the launcher exports "
     "every global symbol")
 endif()
+
+# The version marker, which nothing refers to, stays in the file.
+target_link_options(applauncher PRIVATE -Wl,-u,_quernVersionMarker)
