@@ -90,6 +90,7 @@ void readMachO(const unsigned char* h, size_t size, LibraryHeader& header) {
   }
   header.machine = static_cast<uint32_t>(field(h, 4, 4, false));
   header.hasArm64Slice = header.machine == cpuArm64;
+  header.hasX86_64Slice = header.machine == cpuX86_64;
   // MH_DYLIB and MH_BUNDLE can both be opened by the loader.
   const uint64_t type = field(h, 12, 4, false);
   header.sharedLibrary = type == 6 || type == 8;
@@ -109,6 +110,7 @@ void readUniversal(const unsigned char* h, size_t size, LibraryHeader& header) {
       header.machine = cpu;
     }
     header.hasArm64Slice = header.hasArm64Slice || cpu == cpuArm64;
+    header.hasX86_64Slice = header.hasX86_64Slice || cpu == cpuX86_64;
     cpus += (i ? ", " : "") + cpuName(cpu);
   }
   // The slices' own headers are not read: a universal file is taken to be

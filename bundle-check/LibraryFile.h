@@ -17,6 +17,7 @@ struct LibraryHeader {
   // file, for matching; `machine` is then the first).
   uint32_t machine = 0;
   bool hasArm64Slice = false;
+  bool hasX86_64Slice = false;
   // For people: "ELF shared library, x86-64", "Mach-O dynamic library,
   // arm64", ...
   std::string description;
