@@ -3,6 +3,7 @@
 //
 //   applauncher-check [--home DIR | --no-home] [--cwd DIR] [--json]
 //                     [--load-runtime] BUNDLE.app [-- ARG...]
+//   applauncher-check --version
 //
 // Exit status: 0 the bundle would launch and there is no finding, 1 the
 // launcher would fail, 2 it would launch with findings, 64 a wrong command
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "BundleInspection.h"
+#include "LauncherVersion.h"
 #include "ReportWriter.h"
 
 namespace {
@@ -70,6 +72,9 @@ int main(int argc, char* argv[]) {
         options.homeMode = bundlecheck::Options::HomeGiven;
         options.homeDir = argv[++i];
       }
+    } else if (arg == "--version") {
+      std::cout << "applauncher-check " << bundlecheck::checkVersion << "\n";
+      return 0;
     } else if (arg == "--help" || arg == "-h") {
       std::cout << "usage: " << usageLine
                 << "\nShows what the launcher would do with the bundle, and "

@@ -14,6 +14,7 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "LauncherLookup.h"
+#include "LauncherVersion.h"
 #include "LibraryFile.h"
 #include "Log.h"
 #include "MacAppLauncher.h"
@@ -232,6 +233,9 @@ Report inspect(const Options& options) {
   }
   report.workingDirectory = FileUtils::toAbsolutePath("");
   findLauncher(report);
+  if (report.launcherIsRegularFile) {
+    report.launcherVersion = launcherVersion(report.launcherPath);
+  }
   if (!report.launcherIsExecutable) {
     report.error = "No executable launcher at " + inQuotes(report.launcherPath);
     return report;

@@ -60,6 +60,7 @@ struct Report {
   bool launcherIsExecutable = false;
   std::string launcherFormat;  // empty when not read
   std::vector<Architecture> launcherArchitectures;
+  std::string launcherVersion;  // of a regular file; empty when it has none
 
   std::string infoPlistPath;
   std::string infoPlistFormat;  // "xml", "binary", "other", "missing", ...

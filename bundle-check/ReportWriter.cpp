@@ -52,6 +52,14 @@ std::string outcome(const Report& report) {
          (n == 1 ? " finding" : " findings");
 }
 
+// Raised when a field of the JSON report is removed or changes its meaning;
+// new fields leave it as it is.
+const int jsonFormatVersion = 1;
+
+std::string versionText(const std::string& version) {
+  return version.empty() ? "none (no version marker)" : shown(version);
+}
+
 nlohmann::ordered_json optionalString(const std::optional<std::string>& value) {
   return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json();
 }
@@ -124,6 +132,9 @@ void writeText(const Report& report, std::ostream& out) {
         << ", executable: " << yesNo(report.launcherIsExecutable) << "\n";
     if (!report.launcherFormat.empty()) {
       out << "  format: " << shown(report.launcherFormat) << "\n";
+    }
+    if (report.launcherIsRegularFile) {
+      out << "  version: " << versionText(report.launcherVersion) << "\n";
     }
     out << "Info.plist: " << shown(report.infoPlistPath) << " ("
         << report.infoPlistFormat << ")\n";
@@ -226,6 +237,7 @@ void writeJson(const Report& report, std::ostream& out) {
     environment.push_back({{"name", entry.first}, {"value", entry.second}});
   }
   const nlohmann::ordered_json json = {
+      {"formatVersion", jsonFormatVersion},
       {"bundle", report.bundle},
       {"bundlePath", orNull(report.bundlePath)},
       {"workingDirectory", orNull(report.workingDirectory)},
@@ -235,7 +247,8 @@ void writeJson(const Report& report, std::ostream& out) {
         {"regularFile", report.launcherIsRegularFile},
         {"executable", report.launcherIsExecutable},
         {"format", orNull(report.launcherFormat)},
-        {"architectures", architectures(report.launcherArchitectures)}}},
+        {"architectures", architectures(report.launcherArchitectures)},
+        {"version", orNull(report.launcherVersion)}}},
       {"infoPlist",
        {{"path", orNull(report.infoPlistPath)},
         {"format", orNull(report.infoPlistFormat)},

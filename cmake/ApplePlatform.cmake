@@ -2,9 +2,9 @@
 # top-level CMakeLists.txt, before project().
 #
 # The real dyld provides _NSGetExecutablePath, so nothing of the Linux host
-# layer is compiled here. A Mach-O executable exports all its global
-# symbols: main and the flat hand-over functions that the runtime looks up
-# with dlsym, and the exported data of the launcher, are found that way.
+# layer is compiled here. main and the flat hand-over functions that the
+# runtime looks up with dlsym, and the exported data of the launcher, are
+# exported as on Linux (below).
 
 # The error alert's library: CoreFoundation, opened by its path when a start
 # fails, never linked.
@@ -30,3 +30,50 @@ if(QUERN_LINK_COCOA)
 else()
   message(STATUS "Apple build without the Cocoa framework")
 endif()
+
+# Exports: what the Linux host exports by its list, and nothing else, where
+# the linker takes a list (Apple's does, -exported_symbols_list; zig 0.11's
+# does not and exports every global symbol, hidden ones included). The list
+# is written in Mach-O names: "_" before C names, and the C++ names of the
+# list (namespaces only) mangled, "SysInfo::argc" as "__ZN7SysInfo4argcE".
+# __mh_execute_header marks the executable's own image for the loader.
+set(QUERN_EXPORTS_LIST ${PROJECT_SOURCE_DIR}/linux/native/exports.list)
+set(QUERN_MACHO_EXPORTS ${PROJECT_BINARY_DIR}/exports.macho)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${QUERN_EXPORTS_LIST})
+file(STRINGS ${QUERN_EXPORTS_LIST} lines)
+set(names "__mh_execute_header")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^ *([A-Za-z_][A-Za-z0-9_]*);$")
+    list(APPEND names "_${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^ *\"([A-Za-z_:]+)\";$")
+    string(REPLACE "::" ";" parts "${CMAKE_MATCH_1}")
+    set(mangled "__ZN")
+    foreach(part IN LISTS parts)
+      string(LENGTH "${part}" length)
+      string(APPEND mangled "${length}${part}")
+    endforeach()
+    list(APPEND names "${mangled}E")
+  endif()
+endforeach()
+list(JOIN names "\n" text)
+file(WRITE ${QUERN_MACHO_EXPORTS} "${text}\n")
+file(WRITE ${PROJECT_BINARY_DIR}/exports-probe.macho "_main\n")
+include(CheckCXXSourceCompiles)
+set(CMAKE_REQUIRED_LINK_OPTIONS
+  "-Wl,-exported_symbols_list,${PROJECT_BINARY_DIR}/exports-probe.macho")
+check_cxx_source_compiles("int main() { return 0; }"
+  QUERN_LINKER_EXPORTS_LIST)
+unset(CMAKE_REQUIRED_LINK_OPTIONS)
+if(QUERN_LINKER_EXPORTS_LIST)
+  target_link_options(applauncher PRIVATE
+    "-Wl,-exported_symbols_list,${QUERN_MACHO_EXPORTS}")
+  set_property(TARGET applauncher APPEND PROPERTY LINK_DEPENDS
+    ${QUERN_MACHO_EXPORTS})
+else()
+  message(STATUS "The linker takes no export list: the launcher exports "
+    "every global symbol")
+endif()
+
+# The version marker, which nothing refers to, stays in the file.
+target_link_options(applauncher PRIVATE -Wl,-u,_quernVersionMarker)

@@ -1,4 +1,5 @@
-# Cross build for macOS 11 on 64-bit Arm from a Linux machine, with zig's
+# Cross build for macOS 11 on 64-bit Arm (or, with
+# QUERN_MACOS_ARCHITECTURES=x86_64, on Intel) from a Linux machine, with zig's
 # clang drivers as the compilers. zig carries the macOS headers and the
 # libSystem stubs, so the launcher and the stand-in runtime compile and link
 # as real Mach-O files; it carries no Apple SDK and no frameworks.
@@ -34,7 +35,12 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUERN_ZIG_BIN)
 # The target triple: zig selects its macOS headers and libSystem stubs by
 # it, and writes its minimum macOS version into the files it links (it
 # ignores -mmacosx-version-min). CMake passes it to every compile and link
-# as --target=. zig calls Apple's arm64 aarch64.
+# as --target=. zig calls Apple's arm64 aarch64. zig builds one architecture
+# at a time; tools/cross-build joins them into universal files.
+if(NOT CMAKE_OSX_ARCHITECTURES MATCHES "^(arm64|x86_64)$")
+  message(FATAL_ERROR "The zig cross build makes one architecture, arm64 or "
+    "x86_64, not '${CMAKE_OSX_ARCHITECTURES}'")
+endif()
 string(REPLACE arm64 aarch64 QUERN_ZIG_ARCH "${CMAKE_OSX_ARCHITECTURES}")
 set(QUERN_ZIG_TARGET
   ${QUERN_ZIG_ARCH}-macos.${CMAKE_OSX_DEPLOYMENT_TARGET}-none)

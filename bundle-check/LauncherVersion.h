@@ -1,0 +1,21 @@
+// The version a launcher file names by its version marker (VersionMarker.h),
+// for the bundle check's report and its --version.
+
+#ifndef BUNDLECHECK_LAUNCHERVERSION_H
+#define BUNDLECHECK_LAUNCHERVERSION_H
+
+#include <string>
+
+namespace bundlecheck {
+
+// The version of this build of the launcher and the check.
+extern const char* const checkVersion;
+
+// The version in the first well-formed marker of the file at `path` (of a
+// universal file, that of its first slice); empty when the file carries
+// none or cannot be read. Reads at most the first 256 MiB.
+std::string launcherVersion(const std::string& path);
+
+}  // namespace bundlecheck
+
+#endif  // BUNDLECHECK_LAUNCHERVERSION_H
