@@ -285,8 +285,8 @@ LibraryHeader parseLibraryHeader(uint64_t fileSize, const ReadAt& read) {
     }
   } else if (h.size() >= 8 &&
              (magic == 0xcafebabf || (magic == 0xcafebabe && count < 45))) {
-    // A Java class file shares the 32-bit magic; its version, where the
-    // slice count would be, is 45 or more.
+    // A compiled class file of a virtual machine shares the 32-bit magic;
+    // its version, where the slice count would be, is 45 or more.
     readUniversal(read, fileSize, magic == 0xcafebabf, count, header);
   } else {
     header.description = "neither an ELF nor a Mach-O file";

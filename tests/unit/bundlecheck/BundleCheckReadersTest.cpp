@@ -49,7 +49,7 @@ TEST(BundleCheckReaders, LibraryHeaders) {
   poke(signatureOut, 40, 1u << 30, 4, false);
   std::string lying = two;  // the table says arm64e for an arm64 slice
   poke(lying, 8 + 24, 0x80000002, 4, true);
-  std::string javaClass = "\xca\xfe\xba\xbe\x00\x00\x00\x34";
+  std::string classFile = "\xca\xfe\xba\xbe\x00\x00\x00\x34";
   const struct {
     const char* what;
     std::string file;
@@ -83,7 +83,7 @@ TEST(BundleCheckReaders, LibraryHeaders) {
        "arm64 unsigned !load command 1 has size 0"},
       {"signature past the end", signatureOut, LibraryHeader::MachO,
        "arm64 unsigned !its code signature lies outside the file"},
-      {"Java class file", javaClass, LibraryHeader::Unknown, ""},
+      {"compiled class file", classFile, LibraryHeader::Unknown, ""},
       {"text", "[Application]\n", LibraryHeader::Unknown, ""},
   };
   for (const auto& row : rows) {
