@@ -18,6 +18,7 @@
 #include "LibraryFile.h"
 #include "Log.h"
 #include "MacAppLauncher.h"
+#include "Names.h"
 #include "Platform.h"
 #include "SysInfo.h"
 #include "ZvmLauncher.h"
@@ -26,8 +27,6 @@
 namespace bundlecheck {
 
 namespace {
-
-std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
 
 // Records what the launcher's own code decides, step by step, and has the
 // configuration it reads checked.

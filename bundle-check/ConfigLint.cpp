@@ -20,8 +20,6 @@ bool isSingleValued(const std::string& key) {
          key == PropertyName::splash.name();
 }
 
-std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
-
 std::string lineList(const std::vector<int>& lines) {
   std::string text;
   for (size_t i = 0; i != lines.size(); ++i) {

@@ -1,7 +1,6 @@
 #include "ErrorAlertSetting.h"
 
-#include "FileReader.h"
-#include "InfoPlist.h"
+#include "Names.h"
 
 namespace bundlecheck {
 
@@ -72,14 +71,7 @@ Element readElement(const std::string& xml, size_t pos) {
 
 }  // namespace
 
-void checkErrorAlert(Report& report) {
-  if (report.infoPlistFormat != "xml") {
-    return;
-  }
-  std::string xml;
-  if (!FileReader::readStart(report.infoPlistPath, maxPlistSize, xml)) {
-    return;
-  }
+void checkErrorAlert(const std::string& xml, Report& report) {
   report.errorAlert = false;
   auto add = [&](const std::string& code, const std::string& message) {
     report.findings.push_back(Finding{code, report.infoPlistPath, 0, message});
@@ -109,9 +101,9 @@ void checkErrorAlert(Report& report) {
       report.errorAlert = value.name == "string" && value.content == "true";
       if (value.name == "string" && !*report.errorAlert) {
         add("plist-error-alert",
-            std::string("LSEnvironment sets ") + variable + " to \"" +
-                value.content +
-                "\"; only \"true\" switches the error alert on");
+            std::string("LSEnvironment sets ") + variable + " to " +
+                inQuotes(value.content) +
+                "; only \"true\" switches the error alert on");
       } else if (value.name != "string") {
         add("plist-error-alert",
             std::string("LSEnvironment sets ") + variable + " to " +

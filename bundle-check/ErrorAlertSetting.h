@@ -10,11 +10,11 @@
 
 namespace bundlecheck {
 
-// When report.infoPlistPath was read as an XML property list, reads it
-// again for the setting: sets report.errorAlert, and adds a finding for a
-// value that would not switch the alert on and for an LSEnvironment that is
-// not a dictionary. Never throws for what the file holds.
-void checkErrorAlert(Report& report);
+// Reads the setting from `xml`, the text of report.infoPlistPath: sets
+// report.errorAlert, and adds a finding for a value that would not switch
+// the alert on and for an LSEnvironment that is not a dictionary. Never
+// throws for what the text holds.
+void checkErrorAlert(const std::string& xml, Report& report);
 
 }  // namespace bundlecheck
 

@@ -11,6 +11,8 @@ namespace bundlecheck {
 
 namespace {
 
+const std::string::size_type maxPlistSize = 1 << 20;
+
 std::string unescaped(const std::string& text) {
   static const struct {
     const char* entity;
@@ -85,6 +87,7 @@ InfoPlist parseInfoPlist(const std::string& text) {
     plist.format = "xml";
     plist.bundleExecutable = stringValue(text, "CFBundleExecutable");
     plist.bundlePackageType = stringValue(text, "CFBundlePackageType");
+    plist.text = text;
   }
   return plist;
 }

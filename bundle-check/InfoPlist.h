@@ -11,15 +11,13 @@
 
 namespace bundlecheck {
 
-// The largest Info.plist the check reads.
-const std::string::size_type maxPlistSize = 1 << 20;
-
 struct InfoPlist {
   // "xml" when read; otherwise why not: "missing", "not a regular file",
   // "larger than 1 MiB", "unreadable", "binary", "not a property list".
   std::string format;
   std::optional<std::string> bundleExecutable;
   std::optional<std::string> bundlePackageType;
+  std::string text;  // the document, when "xml"
 };
 
 // Never throws; reads at most 1 MiB and never opens a pipe or a device.

@@ -11,12 +11,11 @@
 #include "ErrorAlertSetting.h"
 #include "FileUtils.h"
 #include "InfoPlist.h"
+#include "Names.h"
 
 namespace bundlecheck {
 
 namespace {
-
-std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
 
 // The names Contents/MacOS lists, byte for byte: the Mac starts the file
 // Info.plist names, and a case-insensitive volume would otherwise find a
@@ -95,7 +94,7 @@ void checkInfoPlist(Report& report, const InfoPlist& plist,
                   ", not \"APPL\""
             : "CFBundlePackageType is missing; an application has \"APPL\"");
   }
-  checkErrorAlert(report);
+  checkErrorAlert(plist.text, report);
 }
 
 }  // namespace

@@ -36,6 +36,8 @@ size_t editDistance(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
+
 std::string trimmed(const std::string& s) {
   const std::string::size_type first = s.find_first_not_of(" \t\r");
   if (first == std::string::npos) {

@@ -1,4 +1,5 @@
-// Near-miss names: the recognised name a mistyped one most likely means.
+// Names as findings show them, and near-miss names: the recognised name a
+// mistyped one most likely means.
 
 #ifndef BUNDLECHECK_NAMES_H
 #define BUNDLECHECK_NAMES_H
@@ -7,6 +8,9 @@
 #include <vector>
 
 namespace bundlecheck {
+
+// `s` between double quotes, as findings name files, keys and values.
+std::string inQuotes(const std::string& s);
 
 // `s` without blanks, tabs and carriage returns at either end.
 std::string trimmed(const std::string& s);
