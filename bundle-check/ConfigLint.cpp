@@ -95,13 +95,13 @@ void ConfigLint::sectionHeader(int lineno, const std::string& name,
   if (!recognised) {
     const std::string meant = likelyMeant(name, CfgFile::sectionNames());
     if (!meant.empty() && trimmed(name) == meant) {
-      add("header-blanks", lineno,
+      add(Code::HeaderBlanks, lineno,
           "section header [" + name +
               "] holds blanks around its name, so its section is ignored; "
               "write [" +
               meant + "]");
     } else {
-      add("unknown-section", lineno,
+      add(Code::UnknownSection, lineno,
           "unrecognised section " + inQuotes(name) +
               " is ignored with all its lines" + meaningHint(meant));
     }
@@ -109,7 +109,7 @@ void ConfigLint::sectionHeader(int lineno, const std::string& name,
   }
   std::vector<int>& headers = headerLines[name];
   if (!headers.empty()) {
-    add("section-repeated", lineno,
+    add(Code::SectionRepeated, lineno,
         "section " + inQuotes(name) + " appears again (first at line " +
             std::to_string(headers.front()) + ")");
   }
@@ -120,13 +120,13 @@ void ConfigLint::property(int lineno, const std::string& sectionName,
                           const std::string& key, const std::string& value,
                           PropertyOutcome outcome) {
   if (key == "\r" && value.empty()) {
-    add("cr-line", lineno,
+    add(Code::CrLine, lineno,
         "line holds only a carriage return (CR-LF line ends?)");
     return;
   }
   const bool leadingBlank = !key.empty() && (key[0] == ' ' || key[0] == '\t');
   if (leadingBlank && trimmed(key).compare(0, 1, "[") == 0) {
-    add("header-blanks", lineno,
+    add(Code::HeaderBlanks, lineno,
         "section header starts with a blank, so it is read as a property "
         "line and starts no section");
     return;
@@ -134,7 +134,7 @@ void ConfigLint::property(int lineno, const std::string& sectionName,
   switch (outcome) {
     case OutsideSection:
       if (!sawHeader) {
-        add("before-section", lineno,
+        add(Code::BeforeSection, lineno,
             "property " + inQuotes(key) +
                 " comes before any section and is ignored");
       }
@@ -142,11 +142,11 @@ void ConfigLint::property(int lineno, const std::string& sectionName,
     case UnrecognisedKey: {
       const std::string meant = likelyMeant(key, CfgFile::propertyNames());
       if (leadingBlank) {
-        add("key-blanks", lineno,
+        add(Code::KeyBlanks, lineno,
             "key " + inQuotes(key) + " starts with a blank and is ignored" +
                 meaningHint(meant));
       } else {
-        add("unknown-key", lineno,
+        add(Code::UnknownKey, lineno,
             "unrecognised key " + inQuotes(key) + " in section " +
                 inQuotes(sectionName) + " is ignored" + meaningHint(meant));
       }
@@ -163,7 +163,7 @@ void ConfigLint::sectionReplaced(int lineno, const std::string& sectionName) {
   const std::vector<int> lines = replay.replace(sectionName);
   // Named at the header of the occurrence that replaces the earlier one.
   const std::vector<int>& headers = headerLines[sectionName];
-  add("section-replaced", headers.empty() ? lineno : headers.back(),
+  add(Code::SectionReplaced, headers.empty() ? lineno : headers.back(),
       "this occurrence of section " + inQuotes(sectionName) +
           " replaces the earlier one: the properties of line" +
           (lines.size() > 1 ? "s " : " ") + lineList(lines) + " are discarded");
@@ -176,7 +176,7 @@ void ConfigLint::checkConfiguration(const CfgFile& cfg) {
   if (!app.count(PropertyName::mainclass) &&
       !app.count(PropertyName::mainmodule) &&
       !app.count(PropertyName::mainzar)) {
-    add("no-main", 0,
+    add(Code::NoMain, 0,
         "section \"Application\" names no main class, main module or main "
         "archive (app.mainclass, app.mainmodule, app.mainzar)");
   }
@@ -188,7 +188,7 @@ void ConfigLint::checkConfiguration(const CfgFile& cfg) {
     const int line = lastLineOf(PropertyName::splash.name());
     checkRelative(line, "splash file", file);
     if (!FileUtils::isFileExists(file)) {
-      add("splash-missing", line,
+      add(Code::SplashMissing, line,
           "splash file " + inQuotes(file) +
               " names nothing; the launcher starts without a splash");
     }
@@ -200,21 +200,20 @@ void ConfigLint::checkConfiguration(const CfgFile& cfg) {
   }
 }
 
-void ConfigLint::add(const std::string& code, int lineno,
-                     const std::string& message) {
+void ConfigLint::add(Code code, int lineno, const std::string& message) {
   const int count = ++counts[code];
   if (count <= listedOfOneKind) {
     report.findings.push_back(
         Finding{code, report.cfgFileUsed, lineno, message});
   } else if (count == listedOfOneKind + 1) {
     report.findings.push_back(
-        Finding{"more-findings", report.cfgFileUsed, lineno,
-                "findings [" + code + "] from here on are not listed",
-                severityOf(code)});
+        Finding{Code::MoreFindings, report.cfgFileUsed, lineno,
+                std::string("findings [") + codeName(code) +
+                    "] from here on are not listed"});
   }
 }
 
-bool ConfigLint::listing(const std::string& code) const {
+bool ConfigLint::listing(Code code) const {
   const auto it = counts.find(code);
   return it == counts.end() || it->second <= listedOfOneKind;
 }
@@ -222,17 +221,17 @@ bool ConfigLint::listing(const std::string& code) const {
 void ConfigLint::checkValue(int lineno, const std::string& key,
                             const std::string& value) {
   if (!value.empty() && value.back() == '\r') {
-    add("value-cr", lineno,
+    add(Code::ValueCr, lineno,
         "value of " + inQuotes(key) +
             " ends with a carriage return, which becomes part of it "
             "(CR-LF line ends?)");
   } else if (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
-    add("value-blank", lineno,
+    add(Code::ValueBlank, lineno,
         "value of " + inQuotes(key) +
             " ends with a blank or tab, which becomes part of it");
   }
   for (std::string::size_type pos = value.find('$');
-       pos != std::string::npos && listing("not-a-macro");
+       pos != std::string::npos && listing(Code::NotAMacro);
        pos = value.find('$', pos + 1)) {
     std::string::size_type end = pos + 1;
     while (end < value.size() &&
@@ -255,7 +254,7 @@ void ConfigLint::checkValue(int lineno, const std::string& key,
         plain.erase(std::remove(plain.begin(), plain.end(), '_'), plain.end());
         meant = likelyMeant(plain, macroKeys);
       }
-      add("not-a-macro", lineno,
+      add(Code::NotAMacro, lineno,
           inQuotes(word) + " in the value of " + inQuotes(key) +
               " is not a macro and stays as written (macros: $APPDIR, "
               "$BINDIR, $ROOTDIR)" +
@@ -274,7 +273,7 @@ int ConfigLint::lastLineOf(const std::string& key) const {
 void ConfigLint::checkRelative(int lineno, const std::string& what,
                                const std::string& path) {
   if (path.empty() || path[0] != '/') {
-    add("path-relative", lineno,
+    add(Code::PathRelative, lineno,
         what + " " + inQuotes(path) +
             " is relative, so it depends on the working directory (\"/\" "
             "when the Finder starts the application" +
@@ -293,7 +292,7 @@ void ConfigLint::checkRepeatedKeys() {
     }
     const std::vector<int> lines = replay.linesOf(line.key);
     if (lines.size() > 1) {
-      add("key-repeated", lines.back(),
+      add(Code::KeyRepeated, lines.back(),
           inQuotes(line.key) + " is given " + std::to_string(lines.size()) +
               " times (lines " + lineList(lines) + "); only the last, line " +
               std::to_string(lines.back()) + ", counts");
@@ -324,7 +323,7 @@ void ConfigLint::checkPaths(
         checkRelative(i < lines.size() ? lines[i] : 0, what, entry);
       }
       if (!entry.empty() && !FileUtils::isFileExists(entry)) {
-        add("path-missing", i < lines.size() ? lines[i] : 0,
+        add(Code::PathMissing, i < lines.size() ? lines[i] : 0,
             what + " " + inQuotes(entry) + " names nothing");
       }
     }

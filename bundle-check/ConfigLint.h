@@ -59,8 +59,8 @@ class ConfigLint : public CfgFile::LoadListener {
   void checkConfiguration(const CfgFile& cfg);
 
  private:
-  void add(const std::string& code, int lineno, const std::string& message);
-  bool listing(const std::string& code) const;
+  void add(Code code, int lineno, const std::string& message);
+  bool listing(Code code) const;
   void checkValue(int lineno, const std::string& key, const std::string& value);
   int lastLineOf(const std::string& key) const;
   void checkRelative(int lineno, const std::string& what,
@@ -75,7 +75,7 @@ class ConfigLint : public CfgFile::LoadListener {
   bool sawHeader = false;
   SectionReplay replay;
   std::map<std::string, std::vector<int>> headerLines;
-  std::map<std::string, int> counts;  // findings of each kind
+  std::map<Code, int> counts;  // findings of each kind
 };
 
 }  // namespace bundlecheck
