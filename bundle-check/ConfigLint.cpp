@@ -40,47 +40,6 @@ const int listedOfOneKind = 100;
 
 }  // namespace
 
-void SectionReplay::header(const std::string& name) {
-  // The recorded lines of the occurrence that ends here are kept unless a
-  // later occurrence replaces them.
-  if (!occurrence.empty()) {
-    kept[section] = std::move(occurrence);
-    occurrence.clear();
-  }
-  section = name;
-}
-
-void SectionReplay::recorded(int lineno, const std::string& key) {
-  occurrence.push_back(Line{lineno, key});
-}
-
-std::vector<int> SectionReplay::replace(const std::string& name) {
-  std::vector<Line>& earlier = kept[name];
-  std::vector<int> lines;
-  for (const Line& line : earlier) {
-    lines.push_back(line.lineno);
-  }
-  earlier = std::move(occurrence);
-  occurrence.clear();
-  return lines;
-}
-
-const std::vector<SectionReplay::Line>& SectionReplay::application() const {
-  static const std::vector<Line> none;
-  const auto it = kept.find(SectionName::Application.name());
-  return it == kept.end() ? none : it->second;
-}
-
-std::vector<int> SectionReplay::linesOf(const std::string& key) const {
-  std::vector<int> lines;
-  for (const Line& line : application()) {
-    if (line.key == key) {
-      lines.push_back(line.lineno);
-    }
-  }
-  return lines;
-}
-
 ConfigLint::ConfigLint(Report& report, const CfgFile::Macros& macros)
     : report(report) {
   for (const auto& macro : macros) {
@@ -90,7 +49,6 @@ ConfigLint::ConfigLint(Report& report, const CfgFile::Macros& macros)
 
 void ConfigLint::sectionHeader(int lineno, const std::string& name,
                                bool recognised) {
-  replay.header(recognised ? name : std::string());
   sawHeader = true;
   if (!recognised) {
     const std::string meant = likelyMeant(name, CfgFile::sectionNames());
@@ -153,14 +111,25 @@ void ConfigLint::property(int lineno, const std::string& sectionName,
       return;
     }
     case Recorded:
-      replay.recorded(lineno, key);
+      if (sectionName == SectionName::Application.name()) {
+        applicationLines.push_back(Line{lineno, key});
+      }
       checkValue(lineno, key, value);
       return;
   }
 }
 
-void ConfigLint::sectionReplaced(int lineno, const std::string& sectionName) {
-  const std::vector<int> lines = replay.replace(sectionName);
+void ConfigLint::sectionReplaced(int lineno, const std::string& sectionName,
+                                 const std::vector<int>& lines) {
+  if (sectionName == SectionName::Application.name()) {
+    applicationLines.erase(
+        std::remove_if(applicationLines.begin(), applicationLines.end(),
+                       [&](const Line& line) {
+                         return std::binary_search(lines.begin(), lines.end(),
+                                                   line.lineno);
+                       }),
+        applicationLines.end());
+  }
   // Named at the header of the occurrence that replaces the earlier one.
   const std::vector<int>& headers = headerLines[sectionName];
   add(Code::SectionReplaced, headers.empty() ? lineno : headers.back(),
@@ -170,7 +139,6 @@ void ConfigLint::sectionReplaced(int lineno, const std::string& sectionName) {
 }
 
 void ConfigLint::checkConfiguration(const CfgFile& cfg) {
-  replay.end();
   const CfgFile::Properties& app = cfg.getProperties(SectionName::Application);
   checkRepeatedKeys();
   if (!app.count(PropertyName::mainclass) &&
@@ -263,8 +231,18 @@ void ConfigLint::checkValue(int lineno, const std::string& key,
   }
 }
 
+std::vector<int> ConfigLint::linesOf(const std::string& key) const {
+  std::vector<int> lines;
+  for (const Line& line : applicationLines) {
+    if (line.key == key) {
+      lines.push_back(line.lineno);
+    }
+  }
+  return lines;
+}
+
 int ConfigLint::lastLineOf(const std::string& key) const {
-  const std::vector<int> lines = replay.linesOf(key);
+  const std::vector<int> lines = linesOf(key);
   return lines.empty() ? 0 : lines.back();
 }
 
@@ -286,11 +264,11 @@ void ConfigLint::checkRelative(int lineno, const std::string& what,
 
 void ConfigLint::checkRepeatedKeys() {
   std::set<std::string> seen;
-  for (const SectionReplay::Line& line : replay.application()) {
+  for (const Line& line : applicationLines) {
     if (!isSingleValued(line.key) || !seen.insert(line.key).second) {
       continue;
     }
-    const std::vector<int> lines = replay.linesOf(line.key);
+    const std::vector<int> lines = linesOf(line.key);
     if (lines.size() > 1) {
       add(Code::KeyRepeated, lines.back(),
           inQuotes(line.key) + " is given " + std::to_string(lines.size()) +
@@ -309,7 +287,7 @@ void ConfigLint::checkPaths(
   if (it == app.end()) {
     return;
   }
-  const std::vector<int> lines = replay.linesOf(property.name());
+  const std::vector<int> lines = linesOf(property.name());
   for (size_t i = 0; i != it->second.size(); ++i) {
     StringList entries;
     tstrings::split(entries, it->second[i],
