@@ -26,8 +26,14 @@ enum class Severity { Error, Warning, Note };
   ROW(PlistMissing, "plist-missing", Warning,                                  \
       "the bundle has no `Contents/Info.plist`")                               \
   ROW(PlistNotRead, "plist-not-read", Warning,                                 \
-      "`Info.plist` is not a property list the check reads, so its keys are "  \
-      "not checked")                                                           \
+      "`Info.plist` is not a regular file, is larger than 1 MiB or cannot be " \
+      "read, so its keys are not checked")                                     \
+  ROW(PlistUnreadable, "plist-unreadable", Error,                              \
+      "no form of property list reads `Info.plist` (the reason and, for "      \
+      "XML, the line are named): the Mac ignores the whole file")              \
+  ROW(PlistNotChecked, "plist-not-checked", Warning,                           \
+      "`Info.plist` is an old-style text property list, which the Mac reads "  \
+      "and the check does not: its keys are not checked")                      \
   ROW(PlistNoExecutable, "plist-no-executable", Warning,                       \
       "`CFBundleExecutable` is missing; the Mac starts the file named after "  \
       "the bundle, which its user may rename")                                 \
@@ -36,11 +42,19 @@ enum class Severity { Error, Warning, Note };
       "starts nothing")                                                        \
   ROW(PlistPackageType, "plist-package-type", Warning,                         \
       "`CFBundlePackageType` is missing or not `APPL`")                        \
+  ROW(PlistIdentifier, "plist-identifier", Warning,                            \
+      "`CFBundleIdentifier` is missing: the signing identity, privacy "        \
+      "permissions and per-user data are keyed on it")                         \
+  ROW(PlistMinimumSystem, "plist-minimum-system", Warning,                     \
+      "`LSMinimumSystemVersion` is missing or below 11.0: an older Mac fails " \
+      "inside the loader instead of refusing the app cleanly")                 \
   ROW(PlistEnvironment, "plist-environment", Warning,                          \
-      "`LSEnvironment` is no `<dict>`: the system sets none of its variables") \
+      "`LSEnvironment` is no dictionary: the system sets none of its "         \
+      "variables")                                                             \
   ROW(PlistErrorAlert, "plist-error-alert", Warning,                           \
       "`LSEnvironment` sets `QUERN_ERROR_ALERT` to something other than the "  \
-      "string `true`, which leaves the error alert off")                       \
+      "string `true`, which leaves the error alert off, or sets a name one "   \
+      "slip away from it")                                                     \
   /* The package file and the per-user configuration */                        \
   ROW(PackageCr, "package-cr", Warning,                                        \
       "`.package` was saved with CR-LF line ends; the per-user "               \

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -50,25 +52,89 @@ std::string launcherName(const std::string& bundle,
   return name;
 }
 
+// Whether a version "major[.minor...]" is at least 11.0. A Mac older than
+// 11 refuses such a bundle itself; 10.16, the number 11.0 shows to older
+// programs, refuses the same Macs. Unset for text that is no version.
+std::optional<bool> atLeast11(const std::string& version) {
+  int major = 0, minor = 0;
+  char end = 0;
+  const int fields =
+      std::sscanf(version.c_str(), "%3d.%3d%c", &major, &minor, &end);
+  if (fields < 1 || version.empty() ||
+      version.find_first_not_of("0123456789.") != std::string::npos ||
+      version.back() == '.') {
+    return std::nullopt;
+  }
+  return major > 10 || (major == 10 && minor >= 16);
+}
+
+void checkIdentity(const InfoPlist& plist,
+                   const std::function<void(Code, const std::string&)>& add) {
+  if (!plist.bundleIdentifier || plist.bundleIdentifier->empty()) {
+    add(Code::PlistIdentifier,
+        std::string("CFBundleIdentifier is ") +
+            (plist.root->find("CFBundleIdentifier") ? "empty or not a string"
+                                                    : "missing") +
+            "; the signing identity, privacy permissions and the app's "
+            "per-user data are keyed on it");
+  }
+  const std::string why =
+      "; on an older Mac the launcher then fails inside the loader instead "
+      "of the system refusing the app cleanly";
+  const std::optional<bool> recent =
+      plist.minimumSystemVersion ? atLeast11(*plist.minimumSystemVersion)
+                                 : std::optional<bool>(false);
+  if (!plist.minimumSystemVersion) {
+    add(Code::PlistMinimumSystem,
+        "LSMinimumSystemVersion is missing; the launcher needs macOS 11.0 or "
+        "later" +
+            why);
+  } else if (!recent || !*recent) {
+    add(Code::PlistMinimumSystem,
+        "LSMinimumSystemVersion is " + inQuotes(*plist.minimumSystemVersion) +
+            (recent ? ", below 11.0" : ", which is no version") +
+            "; the launcher needs macOS 11.0 or later" + why);
+  }
+}
+
 void checkInfoPlist(Report& report, const InfoPlist& plist,
                     const std::vector<std::string>& entries) {
-  auto add = [&](Code code, const std::string& message) {
-    report.findings.push_back(Finding{code, report.infoPlistPath, 0, message});
-  };
+  const std::function<void(Code, const std::string&)> add =
+      [&](Code code, const std::string& message) {
+        report.findings.push_back(
+            Finding{code, report.infoPlistPath, 0, message});
+      };
   if (plist.format == "missing") {
     add(Code::PlistMissing, "the bundle has no Contents/Info.plist");
     return;
   }
-  // A binary property list is as good as an XML one; it is only not read.
-  if (plist.format == "binary") {
-    return;
-  }
-  if (plist.format != "xml") {
-    add(Code::PlistNotRead,
-        "not read: " + plist.format + " (only XML property lists are checked)");
-    return;
-  }
   const std::string name = FileUtils::basename(report.launcherPath);
+  if (plist.unreadable()) {
+    // The Mac then sets no variables and starts the file named after the
+    // bundle.
+    report.errorAlert = false;
+    report.findings.push_back(Finding{
+        Code::PlistUnreadable, report.infoPlistPath, plist.errorLine,
+        (plist.format == "not a property list"
+             ? std::string("not a property list")
+             : "not read as " + plist.format.substr(0, plist.format.find(',')) +
+                   ": " + plist.error) +
+            "; the Mac ignores the whole file: no identifier, no "
+            "LSEnvironment, and the launcher it starts is " +
+            inQuotes(name)});
+    return;
+  }
+  if (plist.format == "old-style, not checked") {
+    add(Code::PlistNotChecked,
+        "an old-style text property list, which the Mac reads and the check "
+        "does not: CFBundleExecutable, the identifier and LSEnvironment are "
+        "not checked (convert it to XML to have them checked)");
+    return;
+  }
+  if (!plist.root) {
+    add(Code::PlistNotRead, "not read: " + plist.format);
+    return;
+  }
   if (!plist.bundleExecutable) {
     add(Code::PlistNoExecutable,
         "CFBundleExecutable is missing; the launcher's file name is " +
@@ -91,7 +157,8 @@ void checkInfoPlist(Report& report, const InfoPlist& plist,
                   ", not \"APPL\""
             : "CFBundlePackageType is missing; an application has \"APPL\"");
   }
-  checkErrorAlert(plist.text, report);
+  checkIdentity(plist, add);
+  checkErrorAlert(*plist.root, report);
 }
 
 }  // namespace
@@ -116,6 +183,8 @@ void findLauncher(Report& report) {
   report.infoPlistFormat = plist.format;
   report.bundleExecutable = plist.bundleExecutable;
   report.bundlePackageType = plist.bundlePackageType;
+  report.bundleIdentifier = plist.bundleIdentifier;
+  report.minimumSystemVersion = plist.minimumSystemVersion;
   const std::string macOS =
       FileUtils::combinePath(report.bundlePath, "Contents/MacOS");
   const std::vector<std::string> entries = listed(macOS);

@@ -61,7 +61,10 @@ struct Report {
   std::string infoPlistFormat;  // "xml", "binary", "other", "missing", ...
   std::optional<std::string> bundleExecutable;
   std::optional<std::string> bundlePackageType;
-  // QUERN_ERROR_ALERT=true in LSEnvironment; unknown unless read as XML.
+  std::optional<std::string> bundleIdentifier;
+  std::optional<std::string> minimumSystemVersion;
+  // QUERN_ERROR_ALERT=true in LSEnvironment; unknown when Info.plist is
+  // missing or could not be read from disk.
   std::optional<bool> errorAlert;
 
   std::string packageFilePath;

@@ -231,6 +231,8 @@ void writeJson(const Report& report, std::ostream& out) {
         {"format", orNull(report.infoPlistFormat)},
         {"bundleExecutable", optionalString(report.bundleExecutable)},
         {"bundlePackageType", optionalString(report.bundlePackageType)},
+        {"bundleIdentifier", optionalString(report.bundleIdentifier)},
+        {"minimumSystemVersion", optionalString(report.minimumSystemVersion)},
         {"errorAlert", report.errorAlert
                            ? nlohmann::ordered_json(*report.errorAlert)
                            : nlohmann::ordered_json()}}},

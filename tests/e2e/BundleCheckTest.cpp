@@ -182,14 +182,17 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       "app.splash=$APPDIR/b.png\napp.version=1.0\r\napp.memory=1g \n\r\n"
       "[ZealOptions]\nzeal-options=-Dx=$APP_DIR\n[Aplication]\n"
       "[ Application ]\n[ZealOptions]\nzeal-options=-Dy=1\n";
+  const std::string identity =
+      "<key>CFBundleIdentifier</key><string>com.example.app</string>"
+      "<key>LSMinimumSystemVersion</key><string>11.0</string>";
   const std::string otherApp =
-      "<plist><dict><key>CFBundleExecutable</key><string>App</string>"
+      "<plist><dict><key>CFBundleExecutable</key><string>App</string>" +
+      identity +
       "<key>CFBundlePackageType</key><string>FMWK</string></dict></plist>";
-  const auto lsEnvironment = [](const std::string& value) {
+  const auto lsEnvironment = [&](const std::string& value) {
     return "<plist><dict><key>CFBundleExecutable</key><string>App</string>"
-           "<key>CFBundlePackageType</key><string>APPL</string>"
-           "<key>LSEnvironment</key>" +
-           value + "</dict></plist>";
+           "<key>CFBundlePackageType</key><string>APPL</string>" +
+           identity + "<key>LSEnvironment</key>" + value + "</dict></plist>";
   };
   std::string otherMachine = e2e::readFile(e2e::standInRuntimeLib());
   otherMachine[18] = otherMachine[18] == 62 ? char(183) : char(62);
@@ -243,18 +246,58 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       row("no Info.plist, a library for another machine", m,
           {"rm " + plist, "write " + lib + " " + otherMachine},
           {"Error:", "plist-missing:0", "runtime-wrong-machine:0"}),
-      row("error alert set to values that do not switch it on", m,
+      row("error alert set to values that do not switch it on, or to a "
+          "name one slip away",
+          m,
           {"write " + plist + " " +
-           lsEnvironment("<dict><key>QUERN_ERROR_ALERT</key><string>True"
-                         "</string><key>QUERN_ERROR_ALERT</key><integer>1"
-                         "</integer></dict>")},
-          {"plist-error-alert:0:\"True\"",
-           "plist-error-alert:0:a <integer>, not a <string>"}),
+           lsEnvironment("<dict><key>QUERN_ERROR_ALERT</key><integer>1"
+                         "</integer><key>QUERN_EROR_ALERT</key><string>true"
+                         "</string><key>quern_error_alert</key><string>True"
+                         "</string></dict>")},
+          {"plist-error-alert:0:an integer, not a string",
+           "plist-error-alert:0:\"QUERN_EROR_ALERT\", not QUERN_ERROR_ALERT",
+           "plist-error-alert:0:\"quern_error_alert\""}),
+      row("error alert: a repeated key counts with its last value", m,
+          {"write " + plist + " " +
+           lsEnvironment("<dict><key>QUERN_ERROR_ALERT</key><string>true"
+                         "</string><key>QUERN_ERROR_ALERT</key><string>True"
+                         "</string></dict>")},
+          {"plist-error-alert:0:to \"True\""}),
       row("LSEnvironment no dictionary", m,
           {"write " + plist + " " + lsEnvironment("<array/>")},
-          {"plist-environment:0:a <array>, not a <dict>"}),
-      row("binary Info.plist, not read", m, {"write " + plist + " bplist00"},
-          {}),
+          {"plist-environment:0:an array, not a dictionary"}),
+      row("no identifier, an old minimum system", m,
+          {"write " + plist +
+           " <plist><dict><key>CFBundleExecutable</key><string>App</string>"
+           "<key>CFBundlePackageType</key><string>APPL</string><key>"
+           "LSMinimumSystemVersion</key><string>10.13</string></dict></plist>"},
+          {"plist-identifier:0:CFBundleIdentifier is missing",
+           "plist-minimum-system:0:\"10.13\", below 11.0"}),
+      row("binary Info.plist with a wrong CFBundleExecutable", m,
+          {"cp " + plist + " plist/wrong-executable.bplist"},
+          {"Error:No executable launcher at \"@/Contents/MacOS/Other\"",
+           "plist-executable:0:\"Other\""}),
+      row("a comment between key and value, entities and CDATA", m,
+          {"cp " + plist + " plist/comment-and-references.xml"}, {}),
+      row("'&' in XML: no form reads it, the launcher found by the bundle's "
+          "name",
+          m, {"cp " + plist + " plist/ampersand.xml"},
+          {"plist-unreadable:8:line 8: '&' that begins no entity"}),
+      row("'&' in XML, and no launcher by the bundle's name", m,
+          {"cp " + plist + " plist/ampersand.xml", "rm Contents/MacOS/App",
+           "cp Contents/MacOS/Other " + e2e::launcherUnderTest(),
+           "write Contents/MacOS/helper #!/bin/sh"},
+          {"Error:No executable launcher at \"@/Contents/MacOS/App\"",
+           "plist-unreadable:8"}),
+      row("truncated binary Info.plist", m,
+          {"cp " + plist + " plist/truncated.bplist"},
+          {"plist-unreadable:0:not read as binary"}),
+      row("text that is no property list", m,
+          {"write " + plist + " CFBundleExecutable=App"},
+          {"plist-unreadable:0:not a property list"}),
+      row("old-style text property list", m,
+          {"write " + plist + " { CFBundleExecutable = Other; }"},
+          {"plist-not-checked:0"}),
       row("Info.plist a named pipe", m, {"fifo " + plist},
           {"plist-not-read:0:not a regular file"}),
       row("Info.plist linked to /dev/zero", m, {"ln " + plist + " /dev/zero"},
@@ -377,7 +420,9 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
           f["file"]);
       // What stops the start is an error; the rest starts, maybe not as
       // meant. That more of one kind are not listed is only a note.
-      const bool stops = code == "no-main" || code.rfind("runtime-", 0) == 0;
+      const bool stops = code == "no-main" || code == "plist-unreadable" ||
+                         code == "plist-executable" ||
+                         code.rfind("runtime-", 0) == 0;
       EXPECT_EQ(code == "more-findings" ? "note"
                 : stops                 ? "error"
                                         : "warning",
@@ -435,6 +480,8 @@ TEST(BundleCheck, LauncherAsTheMacStartsIt) {
                                       row.executable + "</string>";
     b.write(plist, "<plist><dict>" + key +
                        "<key>CFBundlePackageType</key><string>APPL</string>"
+                       "<key>CFBundleIdentifier</key><string>a.b</string>"
+                       "<key>LSMinimumSystemVersion</key><string>12</string>"
                        "</dict></plist>");
     b.write("Contents/MacOS/helper", "#!/bin/sh\n");
     const std::string root = b.temp() / row.bundleName;
@@ -461,6 +508,27 @@ TEST(BundleCheck, LauncherAsTheMacStartsIt) {
       EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
     }
   }
+}
+
+// A binary Info.plist, as release pipelines leave it, is judged as its XML
+// twin: the same report but for the format named.
+TEST(BundleCheck, BinaryInfoPlistReportsAsItsXmlTwin) {
+  const Bundle b("App", mainClassCfg);
+  std::string reports[2];
+  const char* const forms[] = {"xml", "bplist"};
+  for (int i = 0; i != 2; ++i) {
+    fs::copy(
+        e2e::fixturePath("plist/wrong-executable." + std::string(forms[i])),
+        b.path(plist), fs::copy_options::overwrite_existing);
+    const RunResult r = *run(QUERN_CHECK, {b.root()});
+    EXPECT_EQ(1, r.exitCode) << r;
+    reports[i] = r.out;
+    const size_t format = reports[i].find(i ? " (binary)\n" : " (xml)\n");
+    ASSERT_NE(npos, format) << r;
+    reports[i].erase(format, i ? 9 : 6);
+  }
+  EXPECT_EQ(reports[0], reports[1]);
+  EXPECT_NE(npos, reports[1].find("  error alert: on\n")) << reports[1];
 }
 
 // Mach-O launchers and runtimes, made by hand, judged on this host as a Mac

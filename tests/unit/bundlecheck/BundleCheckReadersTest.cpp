@@ -13,6 +13,7 @@ using testsupport::machO;
 using testsupport::poke;
 using testsupport::universal;
 using namespace bundlecheck;
+const auto npos = std::string::npos;
 
 LibraryHeader parse(const std::string& file) {
   return parseLibraryHeader(file.size(), [&](uint64_t at, size_t size) {
@@ -103,12 +104,17 @@ TEST(BundleCheckReaders, InfoPlist) {
     std::string text, format, executable, type;  // "-" for no value
   } rows[] = {
       {"<plist><dict><key>CFBundleExecutable</key>\n <string>A &amp; "
-       "B</string><key>CFBundlePackageType</key><string>APPL</string>",
+       "B</string><key>CFBundlePackageType</key><string>APPL</string></dict>"
+       "</plist>",
        "xml", "A & B", "APPL"},
-      {"<plist><key>CFBundleExecutable</key><integer>1</integer>", "xml", "-",
-       "-"},
-      {"<plist><key>CFBundleExecutable</key><string>unclosed", "xml", "-", "-"},
-      {"bplist00<plist>", "binary", "-", "-"},
+      {"<plist><dict><key>CFBundleExecutable</key><integer>1</integer>"
+       "</dict></plist>",
+       "xml", "-", "-"},
+      {"<plist><array/></plist>", "xml", "-", "-"},
+      {"<plist><key>CFBundleExecutable</key><string>unclosed", "xml, not read",
+       "-", "-"},
+      {"bplist00<plist>", "binary, not read", "-", "-"},
+      {"{ CFBundleExecutable = App; }", "old-style, not checked", "-", "-"},
       {"CFBundleExecutable", "not a property list", "-", "-"},
   };
   for (const auto& row : rows) {
@@ -117,6 +123,9 @@ TEST(BundleCheckReaders, InfoPlist) {
     EXPECT_EQ(row.format, plist.format);
     EXPECT_EQ(row.executable, plist.bundleExecutable.value_or("-"));
     EXPECT_EQ(row.type, plist.bundlePackageType.value_or("-"));
+    // The Mac ignores a file it cannot read, or whose top is no dictionary.
+    EXPECT_EQ(row.format != "xml" || row.text.find("<array/>") != npos,
+              !plist.root.has_value());
   }
 }
 
