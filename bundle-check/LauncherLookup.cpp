@@ -68,6 +68,12 @@ std::optional<bool> atLeast11(const std::string& version) {
   return major > 10 || (major == 10 && minor >= 16);
 }
 
+// "XML", "binary" or "old-style" for a format "<form>, not read".
+std::string formName(const std::string& format) {
+  const std::string form = format.substr(0, format.find(','));
+  return form == "xml" ? "XML" : form;
+}
+
 void checkIdentity(const InfoPlist& plist,
                    const std::function<void(Code, const std::string&)>& add) {
   if (!plist.bundleIdentifier || plist.bundleIdentifier->empty()) {
@@ -79,21 +85,19 @@ void checkIdentity(const InfoPlist& plist,
             "per-user data are keyed on it");
   }
   const std::string why =
-      "; on an older Mac the launcher then fails inside the loader instead "
-      "of the system refusing the app cleanly";
-  const std::optional<bool> recent =
-      plist.minimumSystemVersion ? atLeast11(*plist.minimumSystemVersion)
-                                 : std::optional<bool>(false);
+      ", which the launcher needs: on an older Mac it fails inside the "
+      "loader instead of the system refusing the app cleanly";
   if (!plist.minimumSystemVersion) {
     add(Code::PlistMinimumSystem,
-        "LSMinimumSystemVersion is missing; the launcher needs macOS 11.0 or "
-        "later" +
-            why);
-  } else if (!recent || !*recent) {
+        "LSMinimumSystemVersion is missing; set it to 11.0" + why);
+    return;
+  }
+  const std::optional<bool> recent = atLeast11(*plist.minimumSystemVersion);
+  if (!recent || !*recent) {
     add(Code::PlistMinimumSystem,
         "LSMinimumSystemVersion is " + inQuotes(*plist.minimumSystemVersion) +
-            (recent ? ", below 11.0" : ", which is no version") +
-            "; the launcher needs macOS 11.0 or later" + why);
+            (recent ? ", below 11.0" : ", which is no version; set 11.0") +
+            why);
   }
 }
 
@@ -113,15 +117,17 @@ void checkInfoPlist(Report& report, const InfoPlist& plist,
     // The Mac then sets no variables and starts the file named after the
     // bundle.
     report.errorAlert = false;
-    report.findings.push_back(Finding{
-        Code::PlistUnreadable, report.infoPlistPath, plist.errorLine,
-        (plist.format == "not a property list"
-             ? std::string("not a property list")
-             : "not read as " + plist.format.substr(0, plist.format.find(',')) +
-                   ": " + plist.error) +
-            "; the Mac ignores the whole file: no identifier, no "
-            "LSEnvironment, and the launcher it starts is " +
-            inQuotes(name)});
+    report.findings.push_back(
+        Finding{Code::PlistUnreadable, report.infoPlistPath, plist.errorLine,
+                (plist.format == "not a property list"
+                     ? std::string("not a property list")
+                     : "not read as " + formName(plist.format) + ": " +
+                           (plist.errorLine
+                                ? plist.error.substr(plist.error.find(": ") + 2)
+                                : plist.error)) +
+                    "; the Mac ignores the whole file: no identifier, no "
+                    "LSEnvironment, and the launcher it starts is " +
+                    inQuotes(name)});
     return;
   }
   if (plist.format == "old-style, not checked") {

@@ -282,7 +282,7 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       row("'&' in XML: no form reads it, the launcher found by the bundle's "
           "name",
           m, {"cp " + plist + " plist/ampersand.xml"},
-          {"plist-unreadable:8:line 8: '&' that begins no entity"}),
+          {"plist-unreadable:8:not read as XML: '&' that begins no entity"}),
       row("'&' in XML, and no launcher by the bundle's name", m,
           {"cp " + plist + " plist/ampersand.xml", "rm Contents/MacOS/App",
            "cp Contents/MacOS/Other " + e2e::launcherUnderTest(),
@@ -636,22 +636,38 @@ TEST(BundleCheck, SampleHasNoFindingAndTheLaunchersVector) {
   EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
 }
 
-// The setting that tools/make-bundle --error-alert writes, in both reports.
-TEST(BundleCheck, ReportsTheErrorAlertSetting) {
+// What tools/make-bundle writes into Info.plist, in both reports: the
+// error-alert setting and an identity that leaves no finding.
+TEST(BundleCheck, ReportsWhatMakeBundleWrites) {
   const e2e::TempDir t;
   e2e::writeFile(t / "App.cfg", mainClassCfg);
-  for (const std::string option : {"--error-alert", "--force"}) {
-    ASSERT_EQ(0,
-              e2e::makeBundle({"--launcher", e2e::launcherUnderTest(), "--name",
-                               "App", "--cfg", t / "App.cfg", "--no-runtime",
-                               "--force", "--out", t.path(), option})
-                  .exitCode);
-    const bool on = option == "--error-alert";
-    EXPECT_EQ(on, check({t / "App.app"})["infoPlist"]["errorAlert"]) << option;
-    EXPECT_NE(npos, run(QUERN_CHECK, {t / "App.app"})
-                        ->out.find(on ? "\n  error alert: on\n"
-                                      : "\n  error alert: off\n"))
-        << option;
+  const struct {
+    std::vector<std::string> options;
+    bool alert;
+    std::string identifier;
+  } rows[] = {
+      {{"--error-alert", "--identifier", "com.example.a"},
+       true,
+       "com.example.a"},
+      {{"--package", "com.example.b"}, false, "com.example.b"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.options[0]);
+    std::vector<std::string> args = {"--launcher",    e2e::launcherUnderTest(),
+                                     "--name",        "App",
+                                     "--cfg",         t / "App.cfg",
+                                     "--runtime-lib", e2e::standInRuntimeLib(),
+                                     "--force",       "--out",
+                                     t.path()};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    ASSERT_EQ(0, e2e::makeBundle(args).exitCode);
+    const json report = check({"--no-home", t / "App.app"});
+    EXPECT_EQ(0, report["exitStatus"]) << report["findings"].dump(1);
+    EXPECT_EQ(row.alert, report["infoPlist"]["errorAlert"]);
+    EXPECT_EQ(row.identifier, report["infoPlist"]["bundleIdentifier"]);
+    EXPECT_NE(npos, run(QUERN_CHECK, {"--no-home", t / "App.app"})
+                        ->out.find(row.alert ? "\n  error alert: on\n"
+                                             : "\n  error alert: off\n"));
   }
 }
 
