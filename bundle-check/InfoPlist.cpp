@@ -59,6 +59,7 @@ InfoPlist parseInfoPlist(std::string_view bytes) {
   }
   plist.format = list.format;
   if (list.root->type != PlistValue::Type::Dict) {
+    plist.format += ", not read";
     plist.error = "it holds no dictionary at its top";
     return plist;
   }
