@@ -3,10 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <limits>
-#include <memory>
 #include <string>
+
+#include "FileReader.h"
 
 namespace bundlecheck {
 
@@ -307,33 +306,18 @@ LibraryHeader readLibraryHeader(const std::string& path) {
     header.description = "not a regular file";
     return header;
   }
-  // Read with the C library: a stream of LLVM's libc++ reports a failed
-  // read as the end of the file, which would make it a short file here.
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-      std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) {
+  FileReader file;
+  if (!file.open(path)) {
     header.kind = LibraryHeader::Unreadable;
     header.description = "unreadable";
     return header;
   }
   const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
-  bool failed = false;
   const ReadAt read = [&](uint64_t offset, size_t size) {
-    // No file holds bytes where fseek cannot go.
-    if (offset > static_cast<uint64_t>(std::numeric_limits<long>::max())) {
-      return std::string();
-    }
-    if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) {
-      failed = true;
-      return std::string();
-    }
-    std::string bytes(size, '\0');
-    bytes.resize(std::fread(&bytes[0], 1, size, file.get()));
-    failed = failed || std::ferror(file.get());
-    return bytes;
+    return file.readAt(offset, size);
   };
   header = parseLibraryHeader(fileSize, read);
-  if (failed) {
+  if (file.readError() != 0) {
     header = LibraryHeader();
     header.kind = LibraryHeader::Unreadable;
     header.description = "unreadable";

@@ -55,7 +55,9 @@ struct Report {
   bool launcherIsExecutable = false;
   std::string launcherFormat;  // empty when not read
   std::vector<Architecture> launcherArchitectures;
-  std::string launcherVersion;  // of a regular file; empty when it has none
+  // Of a regular file; empty when it has none, no value when it cannot be
+  // read.
+  std::optional<std::string> launcherVersion = std::string();
 
   std::string infoPlistPath;
   std::string infoPlistFormat;  // "xml", "binary", "other", "missing", ...

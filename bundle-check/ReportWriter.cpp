@@ -56,8 +56,10 @@ std::string outcome(const Report& report) {
 // new fields leave it as it is.
 const int jsonFormatVersion = 1;
 
-std::string versionText(const std::string& version) {
-  return version.empty() ? "none (no version marker)" : shown(version);
+std::string versionText(const std::optional<std::string>& version) {
+  return !version           ? "unreadable"
+         : version->empty() ? "none (no version marker)"
+                            : shown(*version);
 }
 
 nlohmann::ordered_json optionalString(const std::optional<std::string>& value) {
@@ -225,7 +227,7 @@ void writeJson(const Report& report, std::ostream& out) {
         {"executable", report.launcherIsExecutable},
         {"format", orNull(report.launcherFormat)},
         {"architectures", architectures(report.launcherArchitectures)},
-        {"version", orNull(report.launcherVersion)}}},
+        {"version", orNull(report.launcherVersion.value_or(""))}}},
       {"infoPlist",
        {{"path", orNull(report.infoPlistPath)},
         {"format", orNull(report.infoPlistFormat)},
