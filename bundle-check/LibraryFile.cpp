@@ -29,6 +29,7 @@ const uint32_t cpuArm64 = 0x0100000c;
 const uint32_t cpuX86_64 = 0x01000007;
 const uint32_t subtypeMask = 0x00ffffff;  // without the capability bits
 const uint32_t subtypeArm64e = 2;
+const uint32_t subtypeX86_64h = 8;
 const uint32_t fileExecute = 2, fileDylib = 6, fileBundle = 8;
 const uint32_t lcCodeSignature = 0x1d;
 // Far more than any real file has; bounds what a hostile header makes the
@@ -41,7 +42,7 @@ std::string cpuName(uint32_t cpu, uint32_t subtype) {
     case cpuArm64:
       return (subtype & subtypeMask) == subtypeArm64e ? "arm64e" : "arm64";
     case cpuX86_64:
-      return (subtype & subtypeMask) == 8 ? "x86_64h" : "x86_64";
+      return (subtype & subtypeMask) == subtypeX86_64h ? "x86_64h" : "x86_64";
     case 7:
       return "i386";
     case 12:
@@ -247,6 +248,10 @@ bool MachOSlice::isArm64e() const {
   return isArm64Family() && (cpuSubtype & subtypeMask) == subtypeArm64e;
 }
 
+bool MachOSlice::isX86_64h() const {
+  return cpuType == cpuX86_64 && (cpuSubtype & subtypeMask) == subtypeX86_64h;
+}
+
 std::string elfMachineName(uint32_t machine) {
   switch (machine) {
     case 3:
@@ -254,9 +259,9 @@ std::string elfMachineName(uint32_t machine) {
     case 40:
       return "arm";
     case 62:
-      return "x86-64";
+      return "x86_64";
     case 183:
-      return "aarch64";
+      return "arm64";
     default:
       return "machine " + std::to_string(machine);
   }
