@@ -41,6 +41,9 @@ class LaunchRecorder : public AppLauncher::Listener {
 
   CfgFile::LoadListener* cfgFileLoading(const std::string& path) override {
     report.cfgFileUsed = path;
+    if (!FileUtils::isFileExists(path)) {
+      otherConfigurations(path);
+    }
     if (!report.cfgCandidates.empty() && report.cfgCandidates.back().exists) {
       report.findings.push_back(Finding{
           Code::CfgPerUser, path, 0,
@@ -53,6 +56,30 @@ class LaunchRecorder : public AppLauncher::Listener {
 
   void cfgFileReady(const CfgFile& cfg) override {
     lint.checkConfiguration(cfg);
+  }
+
+  // The launcher reads only the configuration named after itself; one
+  // named otherwise beside it is most likely the one meant.
+  void otherConfigurations(const std::string& path) {
+    std::string others;
+    int count = 0;
+    for (const std::string& name : directoryEntries(FileUtils::dirname(path))) {
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cfg") == 0 &&
+          ++count <= 3) {
+        others += (others.empty() ? "" : ", ") + inQuotes(name);
+      }
+    }
+    if (count > 0) {
+      report.findings.push_back(Finding{
+          Code::CfgOtherName, path, 0,
+          "the launcher reads only the configuration named after itself, " +
+              inQuotes(FileUtils::basename(path)) + ", and there is none; " +
+              others +
+              (count > 3   ? " and others are"
+               : count > 1 ? " are"
+                           : " is") +
+              " there"});
+    }
   }
 
   void runtimeDir(const std::string& dir, bool configured) override {
@@ -88,19 +115,10 @@ class ErrorLineAppender : public LogAppender {
   std::string line;
 };
 
-// The work of the launcher's first pass for the checked bundle; run inside
-// app::launch, which reports its failure as the launcher does.
-struct Work {
-  const Options* options;
-  std::string launcherPath;
-  Report* report;
-};
-Work* work = nullptr;
-
-std::string homeDir() {
-  switch (work->options->homeMode) {
+std::string homeDir(const Options& options) {
+  switch (options.homeMode) {
     case Options::HomeGiven:
-      return work->options->homeDir;
+      return options.homeDir;
     case Options::NoHome:
       return std::string();
     case Options::HomeFromEnvironment:
@@ -109,41 +127,57 @@ std::string homeDir() {
   return SysInfo::getEnvVariable(std::nothrow, "HOME", "");
 }
 
-void firstPass() {
-  Report& report = *work->report;
-  // The path as the launcher finds its own: one link resolved, absolute.
-  std::vector<char> given(work->launcherPath.begin(), work->launcherPath.end());
-  given.push_back('\0');
-  const std::string launcherPath =
-      FileUtils::toAbsolutePath(SysInfo::getRealPath(given));
-
-  // The arguments as the launcher reads them from its command line.
-  std::vector<std::string> argStore{launcherPath};
-  argStore.insert(argStore.end(), work->options->args.begin(),
-                  work->options->args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argStore) {
-    argv.push_back(&arg[0]);
-  }
-  argv.push_back(nullptr);
-  SysInfo::argc = static_cast<int>(argStore.size());
-  SysInfo::argv = argv.data();
-  const StringList args = SysInfo::getCommandArgs(SysInfo::WithoutProgramName);
-  SysInfo::argc = 0;
-  SysInfo::argv = nullptr;
-
-  report.packageFilePath = FileUtils::combinePath(
-      MacAppLauncher::BundleLayout(launcherPath).appDir, ".package");
-  report.packageFileExists = FileUtils::isFileExists(report.packageFilePath);
-  AppLauncher appLauncher =
-      MacAppLauncher::create(launcherPath, args, homeDir, &report.packageName);
-  if (!report.packageName.empty() && report.packageName.back() == '\r') {
+// Blanks and a carriage return around the package name are part of it, so
+// the per-user configuration is looked for under a name no one meant.
+void checkPackageName(Report& report) {
+  std::string name = report.packageName;
+  if (!name.empty() && name.back() == '\r') {
     report.findings.push_back(Finding{
         Code::PackageCr, report.packageFilePath, 1,
         "package name ends with a carriage return (CR-LF line ends?), which "
         "becomes part of it: the per-user configuration is looked for in a "
         "directory whose name ends with it"});
+    name.pop_back();
   }
+  if (!name.empty() && trimmed(name) != name) {
+    report.findings.push_back(Finding{
+        Code::PackageBlanks, report.packageFilePath, 1,
+        "package name " + inQuotes(name) +
+            " has blanks around it, which are part of it: the per-user "
+            "configuration is looked for in a directory whose name holds "
+            "them"});
+  }
+}
+
+// The work of the launcher's first pass for the checked bundle, started as
+// `givenPath` with `options.args`; run inside app::launch, which reports
+// its failure as the launcher does.
+void firstPass(const Options& options, const std::string& givenPath,
+               const LibraryHeader& launcher, Report& report) {
+  // The path as the launcher finds its own: one link resolved, absolute.
+  std::vector<char> given(givenPath.begin(), givenPath.end());
+  given.push_back('\0');
+  const std::string launcherPath =
+      FileUtils::toAbsolutePath(SysInfo::getRealPath(given));
+  const StringList args = SysInfo::launcherArgs(options.args);
+
+  const std::string appDir = MacAppLauncher::BundleLayout(launcherPath).appDir;
+  if (launcherPath != givenPath) {
+    report.launcherLinkTarget = launcherPath;
+    if (appDir != MacAppLauncher::BundleLayout(givenPath).appDir) {
+      report.findings.push_back(Finding{
+          Code::LauncherLink, givenPath, 0,
+          "the launcher is a symbolic link to " + inQuotes(launcherPath) +
+              ", so it reads its package file and configuration from " +
+              inQuotes(appDir) + ", not from this bundle"});
+    }
+  }
+  report.packageFilePath = FileUtils::combinePath(appDir, ".package");
+  report.packageFileExists = FileUtils::isFileExists(report.packageFilePath);
+  AppLauncher appLauncher = MacAppLauncher::create(
+      launcherPath, args, [&] { return homeDir(options); },
+      &report.packageName);
+  checkPackageName(report);
   LaunchRecorder recorder(report, appLauncher.getMacros());
   appLauncher.setListener(&recorder);
   const std::unique_ptr<Zvm> zvm(appLauncher.createZvmLauncher());
@@ -155,9 +189,6 @@ void firstPass() {
   }
   report.arguments = zvm->getArgs();
 
-  const LibraryHeader launcher = readLibraryHeader(launcherPath);
-  report.launcherFormat = launcher.description;
-  report.launcherArchitectures = architectures(launcher);
   const LibraryHeader runtime = readLibraryHeader(report.libPath);
   report.libFormat = runtime.description;
   report.libArchitectures = architectures(runtime);
@@ -185,11 +216,11 @@ void firstPass() {
   const bool readable =
       launcher.kind == LibraryHeader::Elf || launcher.isMachO();
   const bool loadHere = loadsOnThisHost(readable ? launcher : hostLauncher());
-  if (work->options->loadRuntime && !loadHere) {
+  if (options.loadRuntime && !loadHere) {
     report.notLoaded = "the launcher is " + launcher.description +
                        ", and this host loads only its own kind of library";
   }
-  if (!loadsSomewhere && !(work->options->loadRuntime && loadHere)) {
+  if (!loadsSomewhere && !(options.loadRuntime && loadHere)) {
     // No loader of this kind here to ask: the launcher's line up to the
     // loader's own text, and the cause the headers show.
     report.error =
@@ -197,10 +228,11 @@ void firstPass() {
             ? "No Mac starts the launcher at " + inQuotes(launcherPath)
             : callFailedMessage("dlopen", report.libPath, "");
     report.errorCause = causes;
+    report.errorCutAtLoaderText = !launcherFails;
     return;
   }
 
-  if (work->options->loadRuntime && loadHere) {
+  if (options.loadRuntime && loadHere) {
     report.loadAttempted = true;
     // Opened and its entry point looked up as the launcher does; nothing of
     // it is called.
@@ -232,23 +264,39 @@ Report inspect(const Options& options) {
   }
   report.workingDirectory = FileUtils::toAbsolutePath("");
   findLauncher(report);
+  LibraryHeader launcher;
   if (report.launcherIsRegularFile) {
     report.launcherVersion = launcherVersion(report.launcherPath);
+    launcher = readLibraryHeader(report.launcherPath);
+    report.launcherFormat = launcher.description;
+    report.launcherArchitectures = architectures(launcher);
   }
   if (!report.launcherIsExecutable) {
     report.error = "No executable launcher at " + inQuotes(report.launcherPath);
     return report;
   }
 
-  Work pass{&options, report.launcherPath, &report};
-  work = &pass;
   ErrorLineAppender errorLine;
-  if (app::launch(std::nothrow, firstPass, &errorLine) != 0) {
+  const std::string launcherPath = report.launcherPath;
+  if (app::launch(
+          std::nothrow,
+          [&] { firstPass(options, launcherPath, launcher, report); },
+          &errorLine) != 0) {
     report.error = errorLine.line;
     report.errorCause.reset();
   }
-  work = nullptr;
   return report;
+}
+
+std::vector<std::string> Report::failingMacs() const {
+  std::vector<std::string> macs;
+  for (const ArchLoad& load : platform) {
+    if (load.code && !load.macs.empty() &&
+        std::find(macs.begin(), macs.end(), load.macs) == macs.end()) {
+      macs.push_back(load.macs);
+    }
+  }
+  return macs;
 }
 
 int Report::exitStatus() const {

@@ -59,9 +59,15 @@ enum class Severity { Error, Warning, Note };
   ROW(PackageCr, "package-cr", Warning,                                        \
       "`.package` was saved with CR-LF line ends; the per-user "               \
       "configuration is then never found")                                     \
+  ROW(PackageBlanks, "package-blanks", Warning,                                \
+      "the package name in `.package` has blanks around it; the per-user "     \
+      "configuration is then never found")                                     \
   ROW(CfgPerUser, "cfg-per-user", Note,                                        \
       "a per-user copy of the configuration is read instead of the bundle's "  \
       "(only without `--no-home`)")                                            \
+  ROW(CfgOtherName, "cfg-other-name", Error,                                   \
+      "there is no configuration named after the launcher, but one named "     \
+      "otherwise beside it, most likely after another launcher")               \
   /* Sections and keys of the configuration */                                 \
   ROW(BeforeSection, "before-section", Warning,                                \
       "a property line before the first section header; the launcher "         \
@@ -82,12 +88,10 @@ enum class Severity { Error, Warning, Note };
       "the later occurrence of a section holds a known key and replaces the "  \
       "earlier one entirely; names the discarded lines")                       \
   /* Values */                                                                 \
-  ROW(ValueCr, "value-cr", Warning,                                            \
-      "a value ends with a carriage return, which the runtime receives: save " \
-      "the file with line feeds only")                                         \
-  ROW(CrLine, "cr-line", Warning,                                              \
-      "a line holding only a carriage return, the other sign of CR-LF line "   \
-      "ends")                                                                  \
+  ROW(CrLineEnds, "cr-line-ends", Warning,                                     \
+      "lines end with a carriage return (CR-LF line ends), which becomes "     \
+      "part "                                                                  \
+      "of their values: save the file with line feeds only")                   \
   ROW(ValueBlank, "value-blank", Warning,                                      \
       "a value ends with a blank or tab, which is part of it")                 \
   ROW(NotAMacro, "not-a-macro", Warning,                                       \
@@ -129,7 +133,10 @@ enum class Severity { Error, Warning, Note };
       "the launcher's `arm64` slice carries no code signature, so it does "    \
       "not start on Macs with Apple silicon")                                  \
   ROW(LauncherMalformed, "launcher-malformed", Error,                          \
-      "the launcher's header or slice is one the Mac does not start")
+      "the launcher's header or slice is one the Mac does not start")          \
+  ROW(LauncherLink, "launcher-link", Warning,                                  \
+      "the launcher is a symbolic link into another bundle, so it reads that " \
+      "bundle's package file, configuration and runtime")
 
 enum class Code {
 #define BUNDLECHECK_ENUMERATOR(id, code, severity, meaning) id,

@@ -19,19 +19,6 @@ namespace bundlecheck {
 
 namespace {
 
-// The names Contents/MacOS lists, byte for byte: the Mac starts the file
-// Info.plist names, and a case-insensitive volume would otherwise find a
-// name spelt differently. A few thousand are plenty for any bundle.
-std::vector<std::string> listed(const std::string& dir) {
-  std::error_code error;
-  std::vector<std::string> entries;
-  for (std::filesystem::directory_iterator it(dir, error), end;
-       !error && it != end && entries.size() < 4096; it.increment(error)) {
-    entries.push_back(it->path().filename().string());
-  }
-  return entries;
-}
-
 // The name of the launcher in Contents/MacOS: CFBundleExecutable, as the
 // Mac starts it. Without that key: the bundle's name without ".app", else
 // the only file there.
@@ -169,6 +156,16 @@ void checkInfoPlist(Report& report, const InfoPlist& plist,
 
 }  // namespace
 
+std::vector<std::string> directoryEntries(const std::string& dir) {
+  std::error_code error;
+  std::vector<std::string> entries;
+  for (std::filesystem::directory_iterator it(dir, error), end;
+       !error && it != end && entries.size() < 4096; it.increment(error)) {
+    entries.push_back(it->path().filename().string());
+  }
+  return entries;
+}
+
 std::string resolvedBundle(const std::string& given) {
   std::error_code error;
   std::filesystem::path path = std::filesystem::absolute(given, error);
@@ -193,7 +190,10 @@ void findLauncher(Report& report) {
   report.minimumSystemVersion = plist.minimumSystemVersion;
   const std::string macOS =
       FileUtils::combinePath(report.bundlePath, "Contents/MacOS");
-  const std::vector<std::string> entries = listed(macOS);
+  // Only a name Contents/MacOS lists counts, byte for byte: the Mac starts
+  // the file Info.plist names, and a case-insensitive volume would
+  // otherwise find a name spelt differently.
+  const std::vector<std::string> entries = directoryEntries(macOS);
   const std::string name =
       launcherName(report.bundlePath, plist.bundleExecutable, entries);
   report.launcherPath = FileUtils::combinePath(macOS, name);

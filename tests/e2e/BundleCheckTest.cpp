@@ -102,7 +102,10 @@ json check(std::vector<std::string> args, const e2e::Environment& env = {},
       : report["errorCause"].is_null()
           ? "\nError: " + report["error"].get<std::string>() + "\nResult: "
           : "\nError: " + report["error"].get<std::string>() +
-                "\n  (the loader's own message follows; the cause: " +
+                // The check's own line is whole; the loader's is cut.
+                (report["error"].get<std::string>().rfind("No Mac", 0) == 0
+                     ? "\n  (the cause: "
+                     : "\n  (the loader's own message follows; the cause: ") +
                 textOf(report["errorCause"]) + ")\nResult: ";
   for (const std::string& part : {findings, arguments, error}) {
     EXPECT_NE(npos, text->out.find(part)) << part << *text;
@@ -222,8 +225,8 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
           {"Error:", "before-section:1:app.early",
            "unknown-key:3:\"app.mainclass\"", "key-blanks:4",
            "path-missing:5:missing.zar", "key-repeated:7:lines 6, 7",
-           "splash-missing:7:b.png", "value-cr:8", "value-blank:9",
-           "cr-line:10", "not-a-macro:12:\"$APPDIR\"",
+           "splash-missing:7:b.png", "cr-line-ends:8:lines 8, 10 end",
+           "value-blank:9", "not-a-macro:12:\"$APPDIR\"",
            "unknown-section:13:\"Application\"", "header-blanks:14",
            "section-repeated:15:line 11", "section-replaced:15:line 12 ",
            "no-main:0", "plist-package-type:0:\"FMWK\"",
@@ -231,6 +234,19 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       row("package name with a CR", m,
           {"write Contents/app/.package com.example.app\r\n"},
           {"package-cr:1:carriage return"}),
+      row("package name with blanks", m,
+          {"write Contents/app/.package  com.example.app \n"},
+          {"package-blanks:1:\" com.example.app \""}),
+      row("CR-LF configuration, one finding",
+          "[Application]\r\napp.mainclass=demo.Main\r\n"
+          "app.classpath=$APPDIR/x.zar\r\n\r\n",
+          {},
+          {"cr-line-ends:2:lines 2, 3, 4 end with a carriage return (CR-LF "
+           "line ends?); it becomes part of the values of \"app.mainclass\" "
+           "and \"app.classpath\""}),
+      row("configuration named after another launcher", m,
+          {"rm " + cfg, "write Contents/app/Draw.cfg " + m},
+          {"Error:", "cfg-other-name:0:\"Draw.cfg\" is there"}),
       row("relative paths, from the Finder",
           m + "app.classpath=hello.zar:/\napp.modulepath=tmp\n"
               "app.splash=$APPDIR/../../a.png\napp.splash=a.png\n",
@@ -413,15 +429,17 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       messages[got.back()] += f["message"].get<std::string>();
       runtimeFinding = runtimeFinding || code.rfind("runtime-", 0) == 0;
       EXPECT_EQ(
-          b.path(code.rfind("plist-", 0) == 0     ? plist
-                 : code.rfind("runtime-", 0) == 0 ? lib
-                 : code.rfind("package-", 0) == 0 ? "Contents/app/.package"
-                                                  : cfg),
+          b.path(code.rfind("plist-", 0) == 0      ? plist
+                 : code.rfind("runtime-", 0) == 0  ? lib
+                 : code.rfind("package-", 0) == 0  ? "Contents/app/.package"
+                 : code.rfind("launcher-", 0) == 0 ? "Contents/MacOS/App"
+                                                   : cfg),
           f["file"]);
       // What stops the start is an error; the rest starts, maybe not as
       // meant. That more of one kind are not listed is only a note.
       const bool stops = code == "no-main" || code == "plist-unreadable" ||
                          code == "plist-executable" ||
+                         code == "cfg-other-name" ||
                          code.rfind("runtime-", 0) == 0;
       EXPECT_EQ(code == "more-findings" ? "note"
                 : stops                 ? "error"
@@ -571,6 +589,12 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
           "runtime-not-library:neither an ELF nor a Mach-O file", ""),
       row("x86_64 launcher", machO("x86_64 exe"), universal({"x86_64 dylib"}),
           0, "", "x86_64:false"),
+      row("x86_64h only behind x86_64", machO("x86_64 exe"),
+          machO("x86_64h dylib"), 1,
+          "runtime-wrong-machine:no x86_64 slice (it holds x86_64h)",
+          "x86_64h:false"),
+      row("x86_64h launcher, x86_64 runtime", machO("x86_64h exe"),
+          machO("x86_64 dylib"), 0, "", "x86_64:false"),
       row("program as runtime", arm, machO("arm64 exe signed"), 1,
           "runtime-not-library:no dynamic library", "arm64:true"),
       row("overlapping slices", arm, overlap, 1,
@@ -617,7 +641,41 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
     }
     EXPECT_FALSE(report["runtime"]["notLoaded"].is_null());
     EXPECT_TRUE(report["runtime"]["loaded"].is_null());
+    // The result names the Macs it fails on.
+    for (const json& load : report["runtime"]["loads"]) {
+      if (row.status == 2 && !load["loads"]) {
+        EXPECT_NE(
+            npos,
+            run(QUERN_CHECK, {b.root()})
+                ->out.find("\nResult: the bundle would launch, but not on " +
+                           load["macs"].get<std::string>() +
+                           ", with 1 finding\n"));
+      }
+    }
   }
+}
+
+// A launcher linked to another bundle's copy reads that bundle's files;
+// its format is known whatever the start fails on.
+TEST(BundleCheck, LauncherLinkedToAnotherBundle) {
+  const Bundle shared("App", mainClassCfg);
+  const Bundle b("App", mainClassCfg);
+  b.remove("Contents/MacOS/App");
+  fs::create_symlink(shared.launcher(), b.launcher());
+  shared.remove("Contents/runtime");
+  const json report = check({"--no-home", b.root()});
+  EXPECT_EQ(shared.launcher(), report["launcher"]["linkTarget"]);
+  EXPECT_EQ(shared.cfgPath(), report["configuration"]["used"]);
+  ASSERT_LE(1u, report["findings"].size());
+  EXPECT_EQ("launcher-link", report["findings"][0]["code"]);
+  EXPECT_NE(npos, report["findings"][0]["message"].get<std::string>().find(
+                      "\"" + shared.appDir() + "\", not from this bundle"));
+  EXPECT_EQ(1, report["exitStatus"]);  // the shared copy has no runtime
+  EXPECT_FALSE(report["launcher"]["format"].is_null());
+  EXPECT_EQ(1u, report["launcher"]["architectures"].size());
+  EXPECT_NE(npos, run(QUERN_CHECK, {"--no-home", b.root()})
+                      ->out.find("\n  symbolic link to: " + shared.launcher() +
+                                 "\n"));
 }
 
 TEST(BundleCheck, SampleHasNoFindingAndTheLaunchersVector) {
