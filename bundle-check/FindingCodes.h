@@ -32,8 +32,8 @@ enum class Severity { Error, Warning, Note };
       "no form of property list reads `Info.plist` (the reason and, for "      \
       "XML, the line are named): the Mac ignores the whole file")              \
   ROW(PlistNotChecked, "plist-not-checked", Warning,                           \
-      "`Info.plist` is an old-style text property list, which the Mac reads "  \
-      "and the check does not: its keys are not checked")                      \
+      "`Info.plist` looks like an old-style text property list that the "      \
+      "check cannot read, where the Mac may: its keys are not checked")        \
   ROW(PlistNoExecutable, "plist-no-executable", Warning,                       \
       "`CFBundleExecutable` is missing; the Mac starts the file named after "  \
       "the bundle, which its user may rename")                                 \

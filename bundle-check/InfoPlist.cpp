@@ -48,6 +48,7 @@ InfoPlist parseInfoPlist(std::string_view bytes) {
   PropertyList list = parsePropertyList(bytes);
   if (list.form == "old-style" && !list.root) {
     plist.format = "old-style, not checked";
+    plist.notChecked = list.error;
     return plist;
   }
   if (!list.root) {

@@ -19,8 +19,10 @@ struct InfoPlist {
   // "not a regular file", "larger than 1 MiB" or "unreadable" (a failed
   // read), or, when no form reads the content, "<form>, not read" or "not
   // a property list" with `error` saying why; "old-style, not checked"
-  // for the old text form, which the Mac reads and the check does not.
+  // for text the old-style reader stops on, which the Mac may still read,
+  // with `notChecked` saying where.
   std::string format;
+  std::string notChecked;
   std::string error;
   int errorLine = 0;  // the line of `error` in XML; 0 for none
   // A dictionary when read; the Mac ignores a file whose top value is not.

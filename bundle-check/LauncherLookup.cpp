@@ -119,9 +119,10 @@ void checkInfoPlist(Report& report, const InfoPlist& plist,
   }
   if (plist.format == "old-style, not checked") {
     add(Code::PlistNotChecked,
-        "an old-style text property list, which the Mac reads and the check "
-        "does not: CFBundleExecutable, the identifier and LSEnvironment are "
-        "not checked (convert it to XML to have them checked)");
+        "read as an old-style text property list, the check stops at " +
+            plist.notChecked +
+            "; CFBundleExecutable, the identifier and LSEnvironment are not "
+            "checked (an XML list would have them checked)");
     return;
   }
   if (!plist.root) {

@@ -1101,6 +1101,209 @@ class BinaryReader {
   }
 };
 
+// The old-style text form: strings, data in <hex>, arrays in ( , ) and
+// dictionaries in { key = value; }, with C comments; a top level of
+// "key = value;" pairs without braces is a dictionary too, as in strings
+// files. Everything that is not data is a string.
+class OldStyleReader {
+ public:
+  explicit OldStyleReader(std::string_view text) : s(text) {}
+
+  bool read(PlistValue& root) {
+    skip();
+    const size_t start = pos;
+    if (pos < s.size() && s[pos] != '{' && s[pos] != '(' && s[pos] != '<') {
+      std::string key;
+      if (readString(key) && (skip(), at('='))) {
+        pos = start;
+        return readPairs(root, 0, '\0') && (skip(), pos == s.size());
+      }
+      pos = start;
+      error.clear();
+    }
+    return readValue(root, 1) &&
+           (skip(), pos == s.size() || fail("text after the value"));
+  }
+
+  std::string error;
+
+ private:
+  std::string_view s;
+  size_t pos = 0;
+
+  bool fail(const std::string& what) {
+    if (error.empty()) {
+      const auto lines = std::count(s.begin(), s.begin() + pos, '\n');
+      error = "line " + std::to_string(lines + 1) + ": " + what;
+    }
+    return false;
+  }
+
+  bool at(char c) const { return pos < s.size() && s[pos] == c; }
+
+  void skip() {
+    while (pos < s.size()) {
+      if (isXmlBlank(s[pos]) || s[pos] == '\f' || s[pos] == '\v') {
+        ++pos;
+      } else if (s.substr(pos, 2) == "//") {
+        pos = std::min(s.find('\n', pos), s.size());
+      } else if (s.substr(pos, 2) == "/*") {
+        const size_t end = s.find("*/", pos + 2);
+        pos = end == std::string_view::npos ? s.size() : end + 2;
+      } else {
+        return;
+      }
+    }
+  }
+
+  static bool isBare(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) ||
+           std::strchr("_$+/:.-", c) != nullptr;
+  }
+
+  bool readString(std::string& out) {
+    if (at('"') || at('\'')) {
+      const char quote = s[pos++];
+      while (pos < s.size() && s[pos] != quote) {
+        if (s[pos] != '\\') {
+          out += s[pos++];
+          continue;
+        }
+        if (++pos >= s.size()) {
+          break;
+        }
+        const char c = s[pos++];
+        const char* const from = "abfnrtv";
+        const char* const to = "\a\b\f\n\r\t\v";
+        const char* named = std::strchr(from, c);
+        if (named && c) {
+          out += to[named - from];
+        } else if (c == 'U') {
+          uint32_t code = 0;
+          for (int k = 0; k != 4 && pos < s.size() &&
+                          std::isxdigit(static_cast<unsigned char>(s[pos]));
+               ++k) {
+            const char d = s[pos++];
+            code = code * 16 + static_cast<uint32_t>(
+                                   d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+          }
+          appendUtf8(out, code);
+        } else if (c >= '0' && c <= '7') {
+          // Octal escapes stand for bytes of the NeXTSTEP character set;
+          // only its ASCII half is read here.
+          unsigned code = static_cast<unsigned>(c - '0');
+          for (int k = 0;
+               k != 2 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7';
+               ++k) {
+            code = code * 8 + static_cast<unsigned>(s[pos++] - '0');
+          }
+          if (code > 0x7f) {
+            return fail("an octal escape above 127");
+          }
+          out += static_cast<char>(code);
+        } else {
+          out += c;
+        }
+      }
+      if (pos >= s.size()) {
+        return fail("a quoted string that is not closed");
+      }
+      ++pos;
+      return true;
+    }
+    const size_t start = pos;
+    while (pos < s.size() && isBare(s[pos])) {
+      ++pos;
+    }
+    out = std::string(s.substr(start, pos - start));
+    return pos > start || fail("no value");
+  }
+
+  // "key = value;" pairs up to `close` ('\0': the end of the text).
+  bool readPairs(PlistValue& v, int depth, char close) {
+    DictBuilder dict(v);
+    for (;;) {
+      skip();
+      if (close ? at(close) : pos == s.size()) {
+        pos += close ? 1 : 0;
+        return true;
+      }
+      std::string key;
+      PlistValue value;
+      if (!readString(key)) {
+        return false;
+      }
+      skip();
+      if (!at('=')) {
+        return fail("a key without '='");
+      }
+      ++pos;
+      skip();
+      if (!readValue(value, depth + 1)) {
+        return false;
+      }
+      skip();
+      if (!at(';')) {
+        return fail("a value without ';'");
+      }
+      ++pos;
+      dict.add(std::move(key), std::move(value));
+    }
+  }
+
+  bool readValue(PlistValue& v, int depth) {
+    if (depth > maxDepth) {
+      return fail("values nested more than " + std::to_string(maxDepth) +
+                  " deep");
+    }
+    skip();
+    if (at('{')) {
+      ++pos;
+      return readPairs(v, depth, '}');
+    }
+    if (at('(')) {
+      ++pos;
+      v.type = PlistValue::Type::Array;
+      for (skip(); !at(')'); skip()) {
+        v.array.emplace_back();
+        if (!readValue(v.array.back(), depth + 1)) {
+          return false;
+        }
+        skip();
+        if (at(',')) {
+          ++pos;
+        } else if (!at(')')) {
+          return fail("an array item without ',' or ')'");
+        }
+      }
+      ++pos;
+      return true;
+    }
+    if (at('<')) {
+      v.type = PlistValue::Type::Data;
+      std::string digits;
+      for (++pos; pos < s.size() && s[pos] != '>'; ++pos) {
+        if (std::isxdigit(static_cast<unsigned char>(s[pos]))) {
+          digits += s[pos];
+        } else if (!isXmlBlank(s[pos])) {
+          return fail("a character in data that is no hex digit");
+        }
+      }
+      if (pos >= s.size() || digits.size() % 2 != 0) {
+        return fail("data that is not closed or has an odd digit");
+      }
+      ++pos;
+      for (size_t i = 0; i < digits.size(); i += 2) {
+        v.text +=
+            static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+      }
+      return true;
+    }
+    v.type = PlistValue::Type::String;
+    return readString(v.text);
+  }
+};
+
 }  // namespace
 
 const PlistValue* PlistValue::find(const std::string& key) const {
@@ -1167,9 +1370,17 @@ PropertyList parsePropertyList(std::string_view bytes) {
     }
     return list;
   }
-  if (std::strchr("{(\"/", bytes[first])) {
+  if (std::strchr("{(\"'/", bytes[first]) ||
+      std::isalpha(static_cast<unsigned char>(bytes[first]))) {
     list.form = "old-style";
-    list.error = "old-style text property lists are not read";
+    OldStyleReader reader(bytes);
+    PlistValue root;
+    if (reader.read(root)) {
+      list.root = std::move(root);
+      list.format = list.form;
+    } else {
+      list.error = reader.error;
+    }
     return list;
   }
   list.error = "not a property list";

@@ -170,7 +170,9 @@ def main():
             cut = rng.randrange(len(xml))
             cases.append(("cut xml", xml[:cut], plistlib.FMT_XML))
             binary = cases[-4][1]
-            cases.append(("cut binary", binary[:rng.randrange(len(binary))],
+            # Cut after the header: shorter, it is no binary list at all.
+            cases.append(("cut binary",
+                          binary[:rng.randrange(8, len(binary))],
                           plistlib.FMT_BINARY))
 
     counts = {}

@@ -168,8 +168,10 @@ TEST(BundleCheckReaders, InfoPlist) {
       {"<plist><key>CFBundleExecutable</key><string>unclosed", "xml, not read",
        "-", "-"},
       {"bplist00<plist>", "binary, not read", "-", "-"},
-      {"{ CFBundleExecutable = App; }", "old-style, not checked", "-", "-"},
-      {"CFBundleExecutable", "not a property list", "-", "-"},
+      {"{ CFBundleExecutable = App; }", "old-style", "App", "-"},
+      {"{ CFBundleExecutable = App }", "old-style, not checked", "-", "-"},
+      {"CFBundleExecutable", "old-style, not read", "-", "-"},
+      {"#!", "not a property list", "-", "-"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.text);
@@ -177,7 +179,8 @@ TEST(BundleCheckReaders, InfoPlist) {
     EXPECT_EQ(row.format, plist.format);
     EXPECT_EQ(row.executable, plist.bundleExecutable.value_or("-"));
     EXPECT_EQ(row.type, plist.bundlePackageType.value_or("-"));
-    EXPECT_EQ(row.format != "xml", !plist.root.has_value());
+    EXPECT_EQ(row.format != "xml" && row.format != "old-style",
+              !plist.root.has_value());
   }
 }
 

@@ -111,9 +111,12 @@ TEST(PropertyList, XmlAsTheMacReadsIt) {
       {"<dict>text</dict>", "! line 1: text where an element belongs"},
       {"<set/>", "! line 1: an unknown element <set>"},
       {std::string("\xff\xfe<\0a\0r\0r\0a\0y\0/\0>\0", 18), "[]"},
-      {"{ CFBundleExecutable = App; }",
-       "! old-style text property lists are not read"},
-      {"CFBundleExecutable", "! not a property list"},
+      {"{ a = b; \"c d\" = ( e, 'f\\n\\101\\U00e9', <0aff>, ); } // end",
+       "{a=\"b\",c d=[\"e\",\"f\nA\xc3\xa9\",x:0aff]}"},
+      {"a = b;\n/* strings file */ c = \"d\";", "{a=\"b\",c=\"d\"}"},
+      {"{ a = b }", "! line 1: a value without ';'"},
+      {"CFBundleExecutable", "\"CFBundleExecutable\""},
+      {"#!", "! not a property list"},
       {"", "! an empty file"},
   };
   for (const auto& row : rows) {
