@@ -1110,6 +1110,11 @@ class OldStyleReader {
   explicit OldStyleReader(std::string_view text) : s(text) {}
 
   bool read(PlistValue& root) {
+    const size_t bad = invalidUtf8(s);
+    if (bad != std::string_view::npos) {
+      pos = bad;
+      return fail("bytes that are not UTF-8");
+    }
     skip();
     const size_t start = pos;
     if (pos < s.size() && s[pos] != '{' && s[pos] != '(' && s[pos] != '<') {
@@ -1156,6 +1161,19 @@ class OldStyleReader {
     }
   }
 
+  // Up to four hex digits after "\\U".
+  uint32_t hexUnit() {
+    uint32_t code = 0;
+    for (int k = 0; k != 4 && pos < s.size() &&
+                    std::isxdigit(static_cast<unsigned char>(s[pos]));
+         ++k) {
+      const char d = s[pos++];
+      code = code * 16 +
+             static_cast<uint32_t>(d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+    }
+    return code;
+  }
+
   static bool isBare(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) ||
            std::strchr("_$+/:.-", c) != nullptr;
@@ -1179,13 +1197,17 @@ class OldStyleReader {
         if (named && c) {
           out += to[named - from];
         } else if (c == 'U') {
-          uint32_t code = 0;
-          for (int k = 0; k != 4 && pos < s.size() &&
-                          std::isxdigit(static_cast<unsigned char>(s[pos]));
-               ++k) {
-            const char d = s[pos++];
-            code = code * 16 + static_cast<uint32_t>(
-                                   d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+          uint32_t code = hexUnit();
+          // A pair of surrogates, each escaped, is one character.
+          if (code >= 0xd800 && code < 0xdc00 && s.substr(pos, 2) == "\\U") {
+            pos += 2;
+            const uint32_t low = hexUnit();
+            code = low >= 0xdc00 && low < 0xe000
+                       ? 0x10000 + ((code - 0xd800) << 10) + (low - 0xdc00)
+                       : code;
+          }
+          if (code >= 0xd800 && code < 0xe000) {
+            return fail("an escaped surrogate without its pair");
           }
           appendUtf8(out, code);
         } else if (c >= '0' && c <= '7') {
