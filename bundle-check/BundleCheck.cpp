@@ -17,6 +17,7 @@
 #include <string>
 
 #include "BundleInspection.h"
+#include "FindingCodes.h"
 #include "LauncherVersion.h"
 #include "ReportWriter.h"
 
@@ -72,6 +73,11 @@ int main(int argc, char* argv[]) {
         options.homeMode = bundlecheck::Options::HomeGiven;
         options.homeDir = argv[++i];
       }
+    } else if (arg == "--finding-table") {
+      // Not in the usage line: it writes the table of findings that
+      // docs/checking-a-bundle.md holds, and a test compares the two.
+      bundlecheck::writeFindingTable(std::cout);
+      return 0;
     } else if (arg == "--version") {
       std::cout << "applauncher-check " << bundlecheck::checkVersion << "\n";
       return 0;

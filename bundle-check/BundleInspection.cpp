@@ -43,7 +43,7 @@ class LaunchRecorder : public AppLauncher::Listener {
     report.cfgFileUsed = path;
     if (!report.cfgCandidates.empty() && report.cfgCandidates.back().exists) {
       report.findings.push_back(Finding{
-          "cfg-per-user", path, 0,
+          Code::CfgPerUser, path, 0,
           "this per-user copy of the configuration is in effect: it "
           "overrides the bundle's own, and edits to the bundle's change "
           "nothing for this user"});
@@ -139,7 +139,7 @@ void firstPass() {
       MacAppLauncher::create(launcherPath, args, homeDir, &report.packageName);
   if (!report.packageName.empty() && report.packageName.back() == '\r') {
     report.findings.push_back(Finding{
-        "package-cr", report.packageFilePath, 1,
+        Code::PackageCr, report.packageFilePath, 1,
         "package name ends with a carriage return (CR-LF line ends?), which "
         "becomes part of it: the per-user configuration is looked for in a "
         "directory whose name ends with it"});
@@ -176,7 +176,7 @@ void firstPass() {
             ? std::string()
             : "on " + outcome.macs + " (" + outcome.arch + "): ";
     report.findings.push_back(Finding{
-        outcome.code, outcome.launcherFails() ? launcherPath : report.libPath,
+        *outcome.code, outcome.launcherFails() ? launcherPath : report.libPath,
         0, where + outcome.cause});
     causes += (causes.empty() ? "" : "; ") + where + outcome.cause;
     launcherFails = launcherFails && outcome.launcherFails();

@@ -40,47 +40,6 @@ const int listedOfOneKind = 100;
 
 }  // namespace
 
-void SectionReplay::header(const std::string& name) {
-  // The recorded lines of the occurrence that ends here are kept unless a
-  // later occurrence replaces them.
-  if (!occurrence.empty()) {
-    kept[section] = std::move(occurrence);
-    occurrence.clear();
-  }
-  section = name;
-}
-
-void SectionReplay::recorded(int lineno, const std::string& key) {
-  occurrence.push_back(Line{lineno, key});
-}
-
-std::vector<int> SectionReplay::replace(const std::string& name) {
-  std::vector<Line>& earlier = kept[name];
-  std::vector<int> lines;
-  for (const Line& line : earlier) {
-    lines.push_back(line.lineno);
-  }
-  earlier = std::move(occurrence);
-  occurrence.clear();
-  return lines;
-}
-
-const std::vector<SectionReplay::Line>& SectionReplay::application() const {
-  static const std::vector<Line> none;
-  const auto it = kept.find(SectionName::Application.name());
-  return it == kept.end() ? none : it->second;
-}
-
-std::vector<int> SectionReplay::linesOf(const std::string& key) const {
-  std::vector<int> lines;
-  for (const Line& line : application()) {
-    if (line.key == key) {
-      lines.push_back(line.lineno);
-    }
-  }
-  return lines;
-}
-
 ConfigLint::ConfigLint(Report& report, const CfgFile::Macros& macros)
     : report(report) {
   for (const auto& macro : macros) {
@@ -90,18 +49,17 @@ ConfigLint::ConfigLint(Report& report, const CfgFile::Macros& macros)
 
 void ConfigLint::sectionHeader(int lineno, const std::string& name,
                                bool recognised) {
-  replay.header(recognised ? name : std::string());
   sawHeader = true;
   if (!recognised) {
     const std::string meant = likelyMeant(name, CfgFile::sectionNames());
     if (!meant.empty() && trimmed(name) == meant) {
-      add("header-blanks", lineno,
+      add(Code::HeaderBlanks, lineno,
           "section header [" + name +
               "] holds blanks around its name, so its section is ignored; "
               "write [" +
               meant + "]");
     } else {
-      add("unknown-section", lineno,
+      add(Code::UnknownSection, lineno,
           "unrecognised section " + inQuotes(name) +
               " is ignored with all its lines" + meaningHint(meant));
     }
@@ -109,7 +67,7 @@ void ConfigLint::sectionHeader(int lineno, const std::string& name,
   }
   std::vector<int>& headers = headerLines[name];
   if (!headers.empty()) {
-    add("section-repeated", lineno,
+    add(Code::SectionRepeated, lineno,
         "section " + inQuotes(name) + " appears again (first at line " +
             std::to_string(headers.front()) + ")");
   }
@@ -120,13 +78,13 @@ void ConfigLint::property(int lineno, const std::string& sectionName,
                           const std::string& key, const std::string& value,
                           PropertyOutcome outcome) {
   if (key == "\r" && value.empty()) {
-    add("cr-line", lineno,
+    add(Code::CrLine, lineno,
         "line holds only a carriage return (CR-LF line ends?)");
     return;
   }
   const bool leadingBlank = !key.empty() && (key[0] == ' ' || key[0] == '\t');
   if (leadingBlank && trimmed(key).compare(0, 1, "[") == 0) {
-    add("header-blanks", lineno,
+    add(Code::HeaderBlanks, lineno,
         "section header starts with a blank, so it is read as a property "
         "line and starts no section");
     return;
@@ -134,7 +92,7 @@ void ConfigLint::property(int lineno, const std::string& sectionName,
   switch (outcome) {
     case OutsideSection:
       if (!sawHeader) {
-        add("before-section", lineno,
+        add(Code::BeforeSection, lineno,
             "property " + inQuotes(key) +
                 " comes before any section and is ignored");
       }
@@ -142,41 +100,51 @@ void ConfigLint::property(int lineno, const std::string& sectionName,
     case UnrecognisedKey: {
       const std::string meant = likelyMeant(key, CfgFile::propertyNames());
       if (leadingBlank) {
-        add("key-blanks", lineno,
+        add(Code::KeyBlanks, lineno,
             "key " + inQuotes(key) + " starts with a blank and is ignored" +
                 meaningHint(meant));
       } else {
-        add("unknown-key", lineno,
+        add(Code::UnknownKey, lineno,
             "unrecognised key " + inQuotes(key) + " in section " +
                 inQuotes(sectionName) + " is ignored" + meaningHint(meant));
       }
       return;
     }
     case Recorded:
-      replay.recorded(lineno, key);
+      if (sectionName == SectionName::Application.name()) {
+        applicationLines.push_back(Line{lineno, key});
+      }
       checkValue(lineno, key, value);
       return;
   }
 }
 
-void ConfigLint::sectionReplaced(int lineno, const std::string& sectionName) {
-  const std::vector<int> lines = replay.replace(sectionName);
+void ConfigLint::sectionReplaced(int lineno, const std::string& sectionName,
+                                 const std::vector<int>& lines) {
+  if (sectionName == SectionName::Application.name()) {
+    applicationLines.erase(
+        std::remove_if(applicationLines.begin(), applicationLines.end(),
+                       [&](const Line& line) {
+                         return std::binary_search(lines.begin(), lines.end(),
+                                                   line.lineno);
+                       }),
+        applicationLines.end());
+  }
   // Named at the header of the occurrence that replaces the earlier one.
   const std::vector<int>& headers = headerLines[sectionName];
-  add("section-replaced", headers.empty() ? lineno : headers.back(),
+  add(Code::SectionReplaced, headers.empty() ? lineno : headers.back(),
       "this occurrence of section " + inQuotes(sectionName) +
           " replaces the earlier one: the properties of line" +
           (lines.size() > 1 ? "s " : " ") + lineList(lines) + " are discarded");
 }
 
 void ConfigLint::checkConfiguration(const CfgFile& cfg) {
-  replay.end();
   const CfgFile::Properties& app = cfg.getProperties(SectionName::Application);
   checkRepeatedKeys();
   if (!app.count(PropertyName::mainclass) &&
       !app.count(PropertyName::mainmodule) &&
       !app.count(PropertyName::mainzar)) {
-    add("no-main", 0,
+    add(Code::NoMain, 0,
         "section \"Application\" names no main class, main module or main "
         "archive (app.mainclass, app.mainmodule, app.mainzar)");
   }
@@ -188,7 +156,7 @@ void ConfigLint::checkConfiguration(const CfgFile& cfg) {
     const int line = lastLineOf(PropertyName::splash.name());
     checkRelative(line, "splash file", file);
     if (!FileUtils::isFileExists(file)) {
-      add("splash-missing", line,
+      add(Code::SplashMissing, line,
           "splash file " + inQuotes(file) +
               " names nothing; the launcher starts without a splash");
     }
@@ -200,21 +168,20 @@ void ConfigLint::checkConfiguration(const CfgFile& cfg) {
   }
 }
 
-void ConfigLint::add(const std::string& code, int lineno,
-                     const std::string& message) {
+void ConfigLint::add(Code code, int lineno, const std::string& message) {
   const int count = ++counts[code];
   if (count <= listedOfOneKind) {
     report.findings.push_back(
         Finding{code, report.cfgFileUsed, lineno, message});
   } else if (count == listedOfOneKind + 1) {
     report.findings.push_back(
-        Finding{"more-findings", report.cfgFileUsed, lineno,
-                "findings [" + code + "] from here on are not listed",
-                severityOf(code)});
+        Finding{Code::MoreFindings, report.cfgFileUsed, lineno,
+                std::string("findings [") + codeName(code) +
+                    "] from here on are not listed"});
   }
 }
 
-bool ConfigLint::listing(const std::string& code) const {
+bool ConfigLint::listing(Code code) const {
   const auto it = counts.find(code);
   return it == counts.end() || it->second <= listedOfOneKind;
 }
@@ -222,17 +189,17 @@ bool ConfigLint::listing(const std::string& code) const {
 void ConfigLint::checkValue(int lineno, const std::string& key,
                             const std::string& value) {
   if (!value.empty() && value.back() == '\r') {
-    add("value-cr", lineno,
+    add(Code::ValueCr, lineno,
         "value of " + inQuotes(key) +
             " ends with a carriage return, which becomes part of it "
             "(CR-LF line ends?)");
   } else if (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
-    add("value-blank", lineno,
+    add(Code::ValueBlank, lineno,
         "value of " + inQuotes(key) +
             " ends with a blank or tab, which becomes part of it");
   }
   for (std::string::size_type pos = value.find('$');
-       pos != std::string::npos && listing("not-a-macro");
+       pos != std::string::npos && listing(Code::NotAMacro);
        pos = value.find('$', pos + 1)) {
     std::string::size_type end = pos + 1;
     while (end < value.size() &&
@@ -255,7 +222,7 @@ void ConfigLint::checkValue(int lineno, const std::string& key,
         plain.erase(std::remove(plain.begin(), plain.end(), '_'), plain.end());
         meant = likelyMeant(plain, macroKeys);
       }
-      add("not-a-macro", lineno,
+      add(Code::NotAMacro, lineno,
           inQuotes(word) + " in the value of " + inQuotes(key) +
               " is not a macro and stays as written (macros: $APPDIR, "
               "$BINDIR, $ROOTDIR)" +
@@ -264,8 +231,18 @@ void ConfigLint::checkValue(int lineno, const std::string& key,
   }
 }
 
+std::vector<int> ConfigLint::linesOf(const std::string& key) const {
+  std::vector<int> lines;
+  for (const Line& line : applicationLines) {
+    if (line.key == key) {
+      lines.push_back(line.lineno);
+    }
+  }
+  return lines;
+}
+
 int ConfigLint::lastLineOf(const std::string& key) const {
-  const std::vector<int> lines = replay.linesOf(key);
+  const std::vector<int> lines = linesOf(key);
   return lines.empty() ? 0 : lines.back();
 }
 
@@ -274,7 +251,7 @@ int ConfigLint::lastLineOf(const std::string& key) const {
 void ConfigLint::checkRelative(int lineno, const std::string& what,
                                const std::string& path) {
   if (path.empty() || path[0] != '/') {
-    add("path-relative", lineno,
+    add(Code::PathRelative, lineno,
         what + " " + inQuotes(path) +
             " is relative, so it depends on the working directory (\"/\" "
             "when the Finder starts the application" +
@@ -287,13 +264,13 @@ void ConfigLint::checkRelative(int lineno, const std::string& what,
 
 void ConfigLint::checkRepeatedKeys() {
   std::set<std::string> seen;
-  for (const SectionReplay::Line& line : replay.application()) {
+  for (const Line& line : applicationLines) {
     if (!isSingleValued(line.key) || !seen.insert(line.key).second) {
       continue;
     }
-    const std::vector<int> lines = replay.linesOf(line.key);
+    const std::vector<int> lines = linesOf(line.key);
     if (lines.size() > 1) {
-      add("key-repeated", lines.back(),
+      add(Code::KeyRepeated, lines.back(),
           inQuotes(line.key) + " is given " + std::to_string(lines.size()) +
               " times (lines " + lineList(lines) + "); only the last, line " +
               std::to_string(lines.back()) + ", counts");
@@ -310,7 +287,7 @@ void ConfigLint::checkPaths(
   if (it == app.end()) {
     return;
   }
-  const std::vector<int> lines = replay.linesOf(property.name());
+  const std::vector<int> lines = linesOf(property.name());
   for (size_t i = 0; i != it->second.size(); ++i) {
     StringList entries;
     tstrings::split(entries, it->second[i],
@@ -324,7 +301,7 @@ void ConfigLint::checkPaths(
         checkRelative(i < lines.size() ? lines[i] : 0, what, entry);
       }
       if (!entry.empty() && !FileUtils::isFileExists(entry)) {
-        add("path-missing", i < lines.size() ? lines[i] : 0,
+        add(Code::PathMissing, i < lines.size() ? lines[i] : 0,
             what + " " + inQuotes(entry) + " names nothing");
       }
     }

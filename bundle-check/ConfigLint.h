@@ -15,34 +15,6 @@
 
 namespace bundlecheck {
 
-// The parser's rule for a section that appears again, replayed: which
-// recorded lines each section keeps in the end.
-class SectionReplay {
- public:
-  struct Line {
-    int lineno;
-    std::string key;
-  };
-
-  // A section header; `section` is empty for one the parser ignores.
-  void header(const std::string& section);
-  void recorded(int lineno, const std::string& key);
-  // The occurrence being read replaces the earlier one of its section;
-  // returns the lines that held.
-  std::vector<int> replace(const std::string& section);
-  // The end of the file.
-  void end() { header(std::string()); }
-
-  // The kept lines of the "Application" section, and those of one key.
-  const std::vector<Line>& application() const;
-  std::vector<int> linesOf(const std::string& key) const;
-
- private:
-  std::string section;           // the recognised section being read
-  std::vector<Line> occurrence;  // its recorded lines so far
-  std::map<std::string, std::vector<Line>> kept;
-};
-
 class ConfigLint : public CfgFile::LoadListener {
  public:
   // Findings go to `report`, naming the file `report.cfgFileUsed`.
@@ -53,15 +25,17 @@ class ConfigLint : public CfgFile::LoadListener {
   void property(int lineno, const std::string& sectionName,
                 const std::string& key, const std::string& value,
                 PropertyOutcome outcome) override;
-  void sectionReplaced(int lineno, const std::string& sectionName) override;
+  void sectionReplaced(int lineno, const std::string& sectionName,
+                       const std::vector<int>& discarded) override;
 
   // The configuration after macro expansion and the command line.
   void checkConfiguration(const CfgFile& cfg);
 
  private:
-  void add(const std::string& code, int lineno, const std::string& message);
-  bool listing(const std::string& code) const;
+  void add(Code code, int lineno, const std::string& message);
+  bool listing(Code code) const;
   void checkValue(int lineno, const std::string& key, const std::string& value);
+  std::vector<int> linesOf(const std::string& key) const;
   int lastLineOf(const std::string& key) const;
   void checkRelative(int lineno, const std::string& what,
                      const std::string& path);
@@ -73,9 +47,15 @@ class ConfigLint : public CfgFile::LoadListener {
   Report& report;
   std::vector<std::string> macroKeys;
   bool sawHeader = false;
-  SectionReplay replay;
+  // The recorded lines of section "Application" that the configuration
+  // holds, in file order.
+  struct Line {
+    int lineno;
+    std::string key;
+  };
+  std::vector<Line> applicationLines;
   std::map<std::string, std::vector<int>> headerLines;
-  std::map<std::string, int> counts;  // findings of each kind
+  std::map<Code, int> counts;  // findings of each kind
 };
 
 }  // namespace bundlecheck

@@ -73,7 +73,7 @@ Element readElement(const std::string& xml, size_t pos) {
 
 void checkErrorAlert(const std::string& xml, Report& report) {
   report.errorAlert = false;
-  auto add = [&](const std::string& code, const std::string& message) {
+  auto add = [&](Code code, const std::string& message) {
     report.findings.push_back(Finding{code, report.infoPlistPath, 0, message});
   };
   const std::string envKey = "<key>LSEnvironment</key>";
@@ -83,7 +83,7 @@ void checkErrorAlert(const std::string& xml, Report& report) {
   }
   const Element env = readElement(xml, skipSpace(xml, pos + envKey.size()));
   if (env.name != "dict") {
-    add("plist-environment",
+    add(Code::PlistEnvironment,
         (env.name.empty()
              ? std::string("LSEnvironment has no <dict>")
              : "LSEnvironment is a <" + env.name + ">, not a <dict>") +
@@ -100,12 +100,12 @@ void checkErrorAlert(const std::string& xml, Report& report) {
     if (key.name == "key" && key.content == variable) {
       report.errorAlert = value.name == "string" && value.content == "true";
       if (value.name == "string" && !*report.errorAlert) {
-        add("plist-error-alert",
+        add(Code::PlistErrorAlert,
             std::string("LSEnvironment sets ") + variable + " to " +
                 inQuotes(value.content) +
                 "; only \"true\" switches the error alert on");
       } else if (value.name != "string") {
-        add("plist-error-alert",
+        add(Code::PlistErrorAlert,
             std::string("LSEnvironment sets ") + variable + " to " +
                 (value.name.empty() ? "nothing" : "a <" + value.name + ">") +
                 ", not a <string>; only the string \"true\" switches the "

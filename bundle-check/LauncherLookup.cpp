@@ -52,11 +52,11 @@ std::string launcherName(const std::string& bundle,
 
 void checkInfoPlist(Report& report, const InfoPlist& plist,
                     const std::vector<std::string>& entries) {
-  auto add = [&](const std::string& code, const std::string& message) {
+  auto add = [&](Code code, const std::string& message) {
     report.findings.push_back(Finding{code, report.infoPlistPath, 0, message});
   };
   if (plist.format == "missing") {
-    add("plist-missing", "the bundle has no Contents/Info.plist");
+    add(Code::PlistMissing, "the bundle has no Contents/Info.plist");
     return;
   }
   // A binary property list is as good as an XML one; it is only not read.
@@ -64,31 +64,28 @@ void checkInfoPlist(Report& report, const InfoPlist& plist,
     return;
   }
   if (plist.format != "xml") {
-    add("plist-not-read",
+    add(Code::PlistNotRead,
         "not read: " + plist.format + " (only XML property lists are checked)");
     return;
   }
   const std::string name = FileUtils::basename(report.launcherPath);
   if (!plist.bundleExecutable) {
-    add("plist-executable",
+    add(Code::PlistNoExecutable,
         "CFBundleExecutable is missing; the launcher's file name is " +
             inQuotes(name));
   } else if (std::find(entries.begin(), entries.end(),
                        *plist.bundleExecutable) == entries.end()) {
-    // The Mac would start nothing: an error, where a missing key is not.
     std::string held;
     for (size_t i = 0; i != entries.size() && i != 5; ++i) {
       held += (i ? ", " : "") + inQuotes(entries[i]);
     }
-    report.findings.push_back(
-        Finding{"plist-executable", report.infoPlistPath, 0,
-                "CFBundleExecutable is " + inQuotes(*plist.bundleExecutable) +
-                    ", but Contents/MacOS holds no file of that name" +
-                    (held.empty() ? std::string() : " (it holds " + held + ")"),
-                Severity::Error});
+    add(Code::PlistExecutable,
+        "CFBundleExecutable is " + inQuotes(*plist.bundleExecutable) +
+            ", but Contents/MacOS holds no file of that name" +
+            (held.empty() ? std::string() : " (it holds " + held + ")"));
   }
   if (plist.bundlePackageType != std::string("APPL")) {
-    add("plist-package-type",
+    add(Code::PlistPackageType,
         plist.bundlePackageType
             ? "CFBundlePackageType is " + inQuotes(*plist.bundlePackageType) +
                   ", not \"APPL\""

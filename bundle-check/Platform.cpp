@@ -10,7 +10,7 @@ const char* const unsignedCause =
 
 ArchOutcome weighElf(const LibraryHeader& launcher,
                      const LibraryHeader& runtime) {
-  ArchOutcome outcome{elfMachineName(launcher.machine), "", "", ""};
+  ArchOutcome outcome{elfMachineName(launcher.machine), "", std::nullopt, ""};
   if (runtime.kind == LibraryHeader::Elf && runtime.sharedLibrary &&
       runtime.machine == launcher.machine) {
     return outcome;
@@ -19,7 +19,7 @@ ArchOutcome weighElf(const LibraryHeader& launcher,
   for (const MachOSlice& slice : runtime.slices) {
     library = library || slice.isLibrary();
   }
-  outcome.code = library ? "runtime-wrong-machine" : "runtime-not-library";
+  outcome.code = library ? Code::RuntimeWrongMachine : Code::RuntimeNotLibrary;
   outcome.cause = "runtime library is " + runtime.description +
                   ", not an ELF shared library for " + outcome.arch;
   return outcome;
@@ -47,28 +47,28 @@ const MachOSlice* matching(const MachOSlice& slice,
 
 void weighSlice(const MachOSlice& slice, const LibraryHeader& runtime,
                 ArchOutcome& outcome) {
-  const auto fail = [&](const char* code, const std::string& cause) {
+  const auto fail = [&](Code code, const std::string& cause) {
     outcome.code = code;
     outcome.cause = cause;
   };
   const std::string of = "runtime library's " + slice.arch;
   if (!slice.problem.empty()) {
     return fail(
-        "launcher-malformed",
+        Code::LauncherMalformed,
         "launcher's " + slice.arch + " slice is malformed: " + slice.problem);
   }
   if (slice.isArm64Family() && !slice.isSigned) {
-    return fail("launcher-unsigned",
+    return fail(Code::LauncherUnsigned,
                 "launcher's " + slice.arch + unsignedCause);
   }
   if (!runtime.isMachO()) {
-    return fail(
-        runtime.sharedLibrary ? "runtime-wrong-machine" : "runtime-not-library",
-        "runtime library is " + runtime.description +
-            ", not a Mach-O dynamic library");
+    return fail(runtime.sharedLibrary ? Code::RuntimeWrongMachine
+                                      : Code::RuntimeNotLibrary,
+                "runtime library is " + runtime.description +
+                    ", not a Mach-O dynamic library");
   }
   if (!runtime.problem.empty()) {
-    return fail("runtime-malformed",
+    return fail(Code::RuntimeMalformed,
                 "runtime library is malformed: " + runtime.problem);
   }
   const MachOSlice* found = matching(slice, runtime);
@@ -80,31 +80,31 @@ void weighSlice(const MachOSlice& slice, const LibraryHeader& runtime,
       arm64e = arm64e || (other.isArm64e() && slice.isArm64Family());
     }
     if (arm64e) {
-      return fail("runtime-arm64e",
+      return fail(Code::RuntimeArm64e,
                   "runtime library has an arm64e slice, which an arm64 "
                   "process cannot load, and no arm64 slice");
     }
-    return fail("runtime-wrong-machine", "runtime library has no " +
-                                             slice.arch + " slice (it holds " +
-                                             held + ")");
+    return fail(Code::RuntimeWrongMachine,
+                "runtime library has no " + slice.arch + " slice (it holds " +
+                    held + ")");
   }
   if (!found->problem.empty()) {
-    return fail("runtime-malformed",
+    return fail(Code::RuntimeMalformed,
                 of + " slice is malformed: " + found->problem);
   }
   if (!found->isLibrary()) {
-    return fail("runtime-not-library",
+    return fail(Code::RuntimeNotLibrary,
                 of + " slice is no dynamic library, so it cannot be loaded");
   }
   if (slice.isArm64Family() && !found->isSigned) {
-    return fail("runtime-unsigned", of + unsignedCause);
+    return fail(Code::RuntimeUnsigned, of + unsignedCause);
   }
 }
 
 std::vector<ArchOutcome> weighMachO(const LibraryHeader& launcher,
                                     const LibraryHeader& runtime) {
   if (!launcher.problem.empty()) {
-    return {ArchOutcome{"", "any Mac", "launcher-malformed",
+    return {ArchOutcome{"", "any Mac", Code::LauncherMalformed,
                         "launcher is malformed: " + launcher.problem}};
   }
   bool arm = false;
@@ -115,7 +115,7 @@ std::vector<ArchOutcome> weighMachO(const LibraryHeader& launcher,
   }
   if (!executable) {
     return {ArchOutcome{
-        "", "any Mac", "launcher-malformed",
+        "", "any Mac", Code::LauncherMalformed,
         "launcher is " + launcher.description + ", not an executable"}};
   }
   std::vector<ArchOutcome> outcomes;
@@ -123,7 +123,7 @@ std::vector<ArchOutcome> weighMachO(const LibraryHeader& launcher,
     if (slice.fileType != 2 && slice.problem.empty()) {
       continue;
     }
-    ArchOutcome outcome{slice.arch, "", "", ""};
+    ArchOutcome outcome{slice.arch, "", std::nullopt, ""};
     if (slice.arch.empty()) {
       outcome.macs = "any Mac";
     } else if (slice.isArm64Family()) {

@@ -7,9 +7,11 @@
 #ifndef BUNDLECHECK_PLATFORM_H
 #define BUNDLECHECK_PLATFORM_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "FindingCodes.h"
 #include "LibraryFile.h"
 
 namespace bundlecheck {
@@ -19,13 +21,15 @@ struct ArchOutcome {
   // The Macs this architecture of the launcher runs on; empty for an ELF
   // launcher.
   std::string macs;
-  // Empty when the library loads; else the finding's code and its cause.
-  std::string code;
+  // None when the library loads; else the finding's code and its cause.
+  std::optional<Code> code;
   std::string cause;
 
-  bool loads() const { return code.empty(); }
+  bool loads() const { return !code; }
   // The launcher itself does not start there.
-  bool launcherFails() const { return code.rfind("launcher-", 0) == 0; }
+  bool launcherFails() const {
+    return code == Code::LauncherUnsigned || code == Code::LauncherMalformed;
+  }
 };
 
 // A launcher that is neither ELF nor Mach-O is taken to be this host's.

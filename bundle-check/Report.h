@@ -10,24 +10,19 @@
 #include <utility>
 #include <vector>
 
-namespace bundlecheck {
+#include "FindingCodes.h"
 
-// How much a finding matters: an error stops the start on some or all
-// Macs; with a warning the bundle starts, but most likely not as its
-// packager meant; a note is only worth knowing.
-enum class Severity { Error, Warning, Note };
-const char* severityName(Severity severity);
-// The severity of the findings of one kind (code).
-Severity severityOf(const std::string& code);
+namespace bundlecheck {
 
 // Something found in the bundle. `line` is 0 when there is no line to name;
 // `file` is empty when there is no file.
 struct Finding {
-  std::string code;
+  Code code;
   std::string file;
   int line = 0;
   std::string message;
-  Severity severity = severityOf(code);
+
+  Severity severity() const { return severityOf(code); }
 };
 
 // One architecture of an executable or a library; `isSigned` is unset for
@@ -40,8 +35,8 @@ struct Architecture {
 // Whether the runtime library loads into one architecture of the launcher.
 struct ArchLoad {
   std::string arch;
-  std::string macs;  // where that architecture runs; empty for ELF
-  std::string code;  // the finding that says why not; empty when it loads
+  std::string macs;          // where that architecture runs; empty for ELF
+  std::optional<Code> code;  // the finding that says why not; none: loads
 };
 
 struct PathCheck {

@@ -90,32 +90,6 @@ nlohmann::ordered_json paths(const std::vector<PathCheck>& checks) {
 
 }  // namespace
 
-const char* severityName(Severity severity) {
-  switch (severity) {
-    case Severity::Error:
-      return "error";
-    case Severity::Warning:
-      break;
-    case Severity::Note:
-      return "note";
-  }
-  return "warning";
-}
-
-Severity severityOf(const std::string& code) {
-  // What stops the start; everything else the launcher takes in silence.
-  static const char* const errors[] = {
-      "no-main",           "runtime-not-library", "runtime-wrong-machine",
-      "runtime-arm64e",    "runtime-unsigned",    "runtime-malformed",
-      "launcher-unsigned", "launcher-malformed"};
-  for (const char* error : errors) {
-    if (code == error) {
-      return Severity::Error;
-    }
-  }
-  return code == "cfg-per-user" ? Severity::Note : Severity::Warning;
-}
-
 void writeText(const Report& report, std::ostream& out) {
   out << "Bundle: " << shown(report.bundle);
   if (!report.bundlePath.empty() && report.bundlePath != report.bundle) {
@@ -163,9 +137,9 @@ void writeText(const Report& report, std::ostream& out) {
   }
   out << "Findings: " << report.findings.size() << "\n";
   for (const Finding& finding : report.findings) {
-    out << "  " << severityName(finding.severity) << ": "
+    out << "  " << severityName(finding.severity()) << ": "
         << shown(where(finding)) << shown(finding.message) << " ["
-        << finding.code << "]\n";
+        << codeName(finding.code) << "]\n";
   }
   if (!report.runtimeDir.empty() || !report.libCandidates.empty()) {
     out << "Runtime:\n  directory: " << shown(report.runtimeDir)
@@ -183,7 +157,8 @@ void writeText(const Report& report, std::ostream& out) {
     for (const ArchLoad& load : report.platform) {
       out << "  " << (load.arch.empty() ? "launcher" : shown(load.arch))
           << (load.macs.empty() ? "" : ", " + load.macs) << ": "
-          << (load.code.empty() ? "loads" : "fails [" + load.code + "]")
+          << (load.code ? "fails [" + std::string(codeName(*load.code)) + "]"
+                        : "loads")
           << "\n";
     }
     if (report.loadAttempted) {
@@ -218,8 +193,8 @@ void writeJson(const Report& report, std::ostream& out) {
   nlohmann::ordered_json findings = nlohmann::ordered_json::array();
   for (const Finding& finding : report.findings) {
     findings.push_back(
-        {{"code", finding.code},
-         {"severity", severityName(finding.severity)},
+        {{"code", codeName(finding.code)},
+         {"severity", severityName(finding.severity())},
          {"file", orNull(finding.file)},
          {"line", finding.line > 0 ? nlohmann::ordered_json(finding.line)
                                    : nlohmann::ordered_json()},
@@ -227,10 +202,12 @@ void writeJson(const Report& report, std::ostream& out) {
   }
   nlohmann::ordered_json loads = nlohmann::ordered_json::array();
   for (const ArchLoad& load : report.platform) {
-    loads.push_back({{"architecture", orNull(load.arch)},
-                     {"macs", orNull(load.macs)},
-                     {"loads", load.code.empty()},
-                     {"finding", orNull(load.code)}});
+    loads.push_back(
+        {{"architecture", orNull(load.arch)},
+         {"macs", orNull(load.macs)},
+         {"loads", !load.code},
+         {"finding", load.code ? nlohmann::ordered_json(codeName(*load.code))
+                               : nlohmann::ordered_json()}});
   }
   nlohmann::ordered_json environment = nlohmann::ordered_json::array();
   for (const auto& entry : report.environment) {

@@ -92,16 +92,25 @@ class AddProperty {
   CfgFile::Properties& sectionData;
 };
 
+// The lines whose properties each section holds, kept for a listener only:
+// the lines of the occurrence being read, and those of the occurrence each
+// section stored last.
+struct RecordedLines {
+  std::vector<int> occurrence;
+  std::map<std::string, std::vector<int>> stored;
+};
+
 template <class PropertyMap>
 class PurgeSection {
   typedef CfgFile::Properties Properties;
 
  public:
   PurgeSection(SectionId& sectionName, CfgFile::Properties& sectionData,
-               PropertyMap& sections)
+               PropertyMap& sections, RecordedLines& lines)
       : sectionName(sectionName),
         sectionData(sectionData),
-        sections(sections) {}
+        sections(sections),
+        lines(lines) {}
 
   // Hands the collected table to the configuration, replacing what an
   // earlier occurrence of the same section stored there. `lineno` is the
@@ -111,8 +120,13 @@ class PurgeSection {
       return;
     }
     Properties& stored = sections[sectionName];
-    if (listener && !stored.empty()) {
-      listener->sectionReplaced(lineno, sectionName.name());
+    if (listener) {
+      // After the swap, `occurrence` holds the lines being discarded.
+      lines.stored[sectionName.name()].swap(lines.occurrence);
+      if (!stored.empty()) {
+        listener->sectionReplaced(lineno, sectionName.name(), lines.occurrence);
+      }
+      lines.occurrence.clear();
     }
     stored.swap(sectionData);
     sectionData.clear();
@@ -123,6 +137,7 @@ class PurgeSection {
   SectionId& sectionName;
   CfgFile::Properties& sectionData;
   PropertyMap& sections;
+  RecordedLines& lines;
 };
 
 void tellProperty(CfgFile::LoadListener& listener, int lineno,
@@ -308,8 +323,9 @@ CfgFile CfgFile::load(const std::string& path, LoadListener* listener) {
   SectionId sectionName = UnknownSection;
   Properties sectionData;
   const AddProperty addProperty(sectionName, sectionData);
+  RecordedLines recordedLines;
   const PurgeSection<PropertyMap> purgeSection(sectionName, sectionData,
-                                               cfgFile.sections);
+                                               cfgFile.sections, recordedLines);
 
   std::string line;
   std::string key;
@@ -343,10 +359,14 @@ CfgFile CfgFile::load(const std::string& path, LoadListener* listener) {
     // The runtime is handed C strings: a recorded value with a zero byte in
     // it would reach it cut short, as a different argument.
     const bool holdsZeroByte = value.find('\0') != std::string::npos;
-    if (addProperty(key, value) && holdsZeroByte) {
+    const bool recorded = addProperty(key, value);
+    if (recorded && holdsZeroByte) {
       QUERN_THROW("Error parsing [" << path << "] file at " << lineno
                                     << ": NUL character in the value of \""
                                     << key << "\"");
+    }
+    if (recorded && listener) {
+      recordedLines.occurrence.push_back(lineno);
     }
   }
   if (file.readError() != 0 || !input.eof()) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "tstrings.h"
 
@@ -67,8 +68,10 @@ class CfgFile {
                           PropertyOutcome outcome) = 0;
     // The properties of the occurrence of `section` that ends at `lineno`
     // (the line after its last line) replace everything an earlier
-    // occurrence recorded.
-    virtual void sectionReplaced(int lineno, const std::string& section) = 0;
+    // occurrence recorded: the properties of the `discarded` lines, in
+    // file order.
+    virtual void sectionReplaced(int lineno, const std::string& section,
+                                 const std::vector<int>& discarded) = 0;
   };
 
   // Reads a configuration file, telling `listener` (if any) about each line.

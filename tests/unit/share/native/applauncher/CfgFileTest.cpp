@@ -182,6 +182,36 @@ TEST(CfgFileLoad, FailuresCarryTheExactMessage) {
   }
 }
 
+// Tells each replacement as "<line>:<section>:<discarded lines>".
+class ReplacementRecorder : public CfgFile::LoadListener {
+ public:
+  void sectionHeader(int, const std::string&, bool) override {}
+  void property(int, const std::string&, const std::string&, const std::string&,
+                PropertyOutcome) override {}
+  void sectionReplaced(int lineno, const std::string& section,
+                       const std::vector<int>& discarded) override {
+    std::string lines;
+    for (const int line : discarded) {
+      lines += (lines.empty() ? "" : ",") + std::to_string(line);
+    }
+    told.push_back(std::to_string(lineno) + ":" + section + ":" + lines);
+  }
+  std::vector<std::string> told;
+};
+
+TEST(CfgFileLoad, ListenerLearnsTheLinesARepeatedSectionDiscards) {
+  ReplacementRecorder recorder;
+  const CfgFile cfg =
+      CfgFile::load(fixture("sections-replaced.cfg"), &recorder);
+  // The occurrence at line 7 records nothing and replaces nothing; the one
+  // at line 10 discards the first one's recorded lines, not its unknown key.
+  EXPECT_EQ((std::vector<std::string>{"12:Application:2,4", "14:ZealOptions:6",
+                                      "16:Application:11"}),
+            recorder.told);
+  EXPECT_EQ("M", CfgFile::asString(
+                     *cfg.getProperties(SectionName::Application).begin()));
+}
+
 TEST(CfgFileModel, ReadsValuesAndReplacesThemByProperty) {
   const struct {
     StringList values;
