@@ -88,19 +88,10 @@ class ErrorLineAppender : public LogAppender {
   std::string line;
 };
 
-// The work of the launcher's first pass for the checked bundle; run inside
-// app::launch, which reports its failure as the launcher does.
-struct Work {
-  const Options* options;
-  std::string launcherPath;
-  Report* report;
-};
-Work* work = nullptr;
-
-std::string homeDir() {
-  switch (work->options->homeMode) {
+std::string homeDir(const Options& options) {
+  switch (options.homeMode) {
     case Options::HomeGiven:
-      return work->options->homeDir;
+      return options.homeDir;
     case Options::NoHome:
       return std::string();
     case Options::HomeFromEnvironment:
@@ -109,34 +100,24 @@ std::string homeDir() {
   return SysInfo::getEnvVariable(std::nothrow, "HOME", "");
 }
 
-void firstPass() {
-  Report& report = *work->report;
+// The work of the launcher's first pass for the checked bundle, started as
+// `givenPath` with `options.args`; run inside app::launch, which reports
+// its failure as the launcher does.
+void firstPass(const Options& options, const std::string& givenPath,
+               Report& report) {
   // The path as the launcher finds its own: one link resolved, absolute.
-  std::vector<char> given(work->launcherPath.begin(), work->launcherPath.end());
+  std::vector<char> given(givenPath.begin(), givenPath.end());
   given.push_back('\0');
   const std::string launcherPath =
       FileUtils::toAbsolutePath(SysInfo::getRealPath(given));
-
-  // The arguments as the launcher reads them from its command line.
-  std::vector<std::string> argStore{launcherPath};
-  argStore.insert(argStore.end(), work->options->args.begin(),
-                  work->options->args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argStore) {
-    argv.push_back(&arg[0]);
-  }
-  argv.push_back(nullptr);
-  SysInfo::argc = static_cast<int>(argStore.size());
-  SysInfo::argv = argv.data();
-  const StringList args = SysInfo::getCommandArgs(SysInfo::WithoutProgramName);
-  SysInfo::argc = 0;
-  SysInfo::argv = nullptr;
+  const StringList args = SysInfo::launcherArgs(options.args);
 
   report.packageFilePath = FileUtils::combinePath(
       MacAppLauncher::BundleLayout(launcherPath).appDir, ".package");
   report.packageFileExists = FileUtils::isFileExists(report.packageFilePath);
-  AppLauncher appLauncher =
-      MacAppLauncher::create(launcherPath, args, homeDir, &report.packageName);
+  AppLauncher appLauncher = MacAppLauncher::create(
+      launcherPath, args, [&] { return homeDir(options); },
+      &report.packageName);
   if (!report.packageName.empty() && report.packageName.back() == '\r') {
     report.findings.push_back(Finding{
         Code::PackageCr, report.packageFilePath, 1,
@@ -185,11 +166,11 @@ void firstPass() {
   const bool readable =
       launcher.kind == LibraryHeader::Elf || launcher.isMachO();
   const bool loadHere = loadsOnThisHost(readable ? launcher : hostLauncher());
-  if (work->options->loadRuntime && !loadHere) {
+  if (options.loadRuntime && !loadHere) {
     report.notLoaded = "the launcher is " + launcher.description +
                        ", and this host loads only its own kind of library";
   }
-  if (!loadsSomewhere && !(work->options->loadRuntime && loadHere)) {
+  if (!loadsSomewhere && !(options.loadRuntime && loadHere)) {
     // No loader of this kind here to ask: the launcher's line up to the
     // loader's own text, and the cause the headers show.
     report.error =
@@ -200,7 +181,7 @@ void firstPass() {
     return;
   }
 
-  if (work->options->loadRuntime && loadHere) {
+  if (options.loadRuntime && loadHere) {
     report.loadAttempted = true;
     // Opened and its entry point looked up as the launcher does; nothing of
     // it is called.
@@ -240,14 +221,14 @@ Report inspect(const Options& options) {
     return report;
   }
 
-  Work pass{&options, report.launcherPath, &report};
-  work = &pass;
   ErrorLineAppender errorLine;
-  if (app::launch(std::nothrow, firstPass, &errorLine) != 0) {
+  const std::string launcherPath = report.launcherPath;
+  if (app::launch(
+          std::nothrow, [&] { firstPass(options, launcherPath, report); },
+          &errorLine) != 0) {
     report.error = errorLine.line;
     report.errorCause.reset();
   }
-  work = nullptr;
   return report;
 }
 

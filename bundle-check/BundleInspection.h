@@ -29,8 +29,8 @@ struct Options {
 };
 
 // Reads the bundle and never writes anything. Not thread-safe: it sets the
-// process's recorded command line and the launcher's logger, as a launch
-// does, and moves the process to `options.cwd`.
+// launcher's logger, as a launch does, and moves the process to
+// `options.cwd`.
 Report inspect(const Options& options);
 
 }  // namespace bundlecheck

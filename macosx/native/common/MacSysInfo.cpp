@@ -15,9 +15,14 @@ int argc = 0;
 char** argv = nullptr;
 
 StringList getCommandArgs(CommandArgProgramNameMode mode) {
+  const int first = mode == WithoutProgramName ? 1 : 0;
+  return launcherArgs(first < argc ? StringList(argv + first, argv + argc)
+                                   : StringList());
+}
+
+StringList launcherArgs(const StringList& args) {
   StringList result;
-  for (int i = (mode == WithoutProgramName) ? 1 : 0; i < argc; i++) {
-    const std::string arg(argv[i]);
+  for (const std::string& arg : args) {
     // The system may add a process serial number argument when the
     // application is opened from the desktop; it is never the user's.
     if (!tstrings::startsWith(arg, "-psn_")) {

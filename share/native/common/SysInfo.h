@@ -26,6 +26,10 @@ enum CommandArgProgramNameMode { WithProgramName = 0, WithoutProgramName = 1 };
 // in WithProgramName mode.
 StringList getCommandArgs(CommandArgProgramNameMode mode = WithoutProgramName);
 
+// `args` as the launcher takes them from its command line: without any that
+// begins with "-psn_".
+StringList launcherArgs(const StringList& args);
+
 // Absolute path of the running executable with one level of symbolic link
 // resolved. Not normalised.
 std::string getProcessModulePath();

@@ -5,6 +5,7 @@
 #ifndef APP_H
 #define APP_H
 
+#include <functional>
 #include <new>
 #include <string>
 
@@ -12,7 +13,7 @@ class LogAppender;
 
 namespace app {
 
-typedef void (*LauncherFunc)();
+typedef std::function<void()> LauncherFunc;
 
 // True exactly when QUERN_DEBUG is set to "true": case-sensitive, untrimmed.
 bool isWithLogging();
