@@ -614,10 +614,12 @@ void checkBundleSigning(Report& report) {
           !info ? "missing" : sealText(checkSlot(cd, infoPlistSlot, *info));
       if (infoState != "intact") {
         add(Code::SealInfoPlist, infoPath,
-            "Info.plist is " + infoState +
-                " since the launcher was signed, whose signature seals it: "
-                "a downloaded copy of the bundle is reported as damaged and "
-                "does not open");
+            (infoState == "missing"
+                 ? std::string("Info.plist is missing, though")
+                 : std::string("Info.plist was changed after the launcher "
+                               "was signed, and")) +
+                " the launcher's signature seals it: a downloaded copy of the "
+                "bundle is reported as damaged and does not open");
       }
     }
     const std::string resourcesPath =
