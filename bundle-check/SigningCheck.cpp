@@ -524,7 +524,10 @@ void checkBundleSigning(Report& report) {
     report.findings.push_back(Finding{code, file, 0, message});
   };
 
-  bool killedEverywhere = true, killed = false;
+  // The Macs whose kernel kills the launcher on start, and whether some
+  // Mac still starts it.
+  std::vector<std::string> killedOn;
+  bool startsSomewhere = false;
   bool hardened = false, jit = false, libraryValidationOff = false;
   bool teamId = false;
   for (const SliceSigning& s : launcher.slices) {
@@ -540,7 +543,7 @@ void checkBundleSigning(Report& report) {
         (s.hardened() && s.grants("disable-library-validation"));
     teamId = teamId || !s.teamId().empty();
     if (!s.slice.isSigned || (s.isSigned() && !s.changed())) {
-      killedEverywhere = false;
+      startsSomewhere = true;
       continue;
     }
     // Hardened code and code with the kill flag is killed on Intel Macs
@@ -552,20 +555,27 @@ void checkBundleSigning(Report& report) {
     const std::string consequence =
         arm      ? "the kernel kills it on start"
         : strict ? "with the hardened runtime, the kernel kills it there too"
-                 : "without the hardened runtime it may still start there, but "
-                   "Macs with Apple silicon and Gatekeeper refuse it";
+                 : "without the hardened runtime it may still start there, "
+                   "but a downloaded copy is refused";
     add(Code::LauncherModified, report.launcherPath,
         "on " + macs + " (" + s.slice.arch + "): the " +
             sliceName("launcher", s) + " " + changedText(s) + ": " +
             consequence);
-    killed = true;
-    killedEverywhere = killedEverywhere && (arm || strict);
+    if (!arm && !strict) {
+      startsSomewhere = true;
+    } else if (std::find(killedOn.begin(), killedOn.end(), macs) ==
+               killedOn.end()) {
+      killedOn.push_back(macs);
+    }
   }
-  if (killed) {
+  if (!killedOn.empty()) {
     // A kill on start comes before anything the launcher would print.
+    std::string macs;
+    for (const std::string& name : killedOn) {
+      macs += (macs.empty() ? "" : " and ") + name;
+    }
     report.error =
-        (killedEverywhere ? std::string("No Mac starts")
-                          : std::string(appleSilicon) + " do not start") +
+        (startsSomewhere ? macs + " do not start" : "No Mac starts") +
         " the launcher at " + inQuotes(report.launcherPath) +
         ": it does not match its signature";
     report.errorCause.reset();

@@ -17,6 +17,7 @@ namespace {
 
 using e2e::Bundle;
 using json = nlohmann::ordered_json;
+using testsupport::poke;
 using testsupport::SignOptions;
 const auto npos = std::string::npos;
 
@@ -43,6 +44,31 @@ void flip(const std::string& path, size_t at) {
   e2e::writeFile(path, bytes);
 }
 
+// A universal file of these thin files, each at a 16 KiB boundary.
+std::string universalOf(const std::vector<std::string>& slices) {
+  std::string file;
+  poke(file, 0, 0xcafebabe, 4, true);
+  poke(file, 4, slices.size(), 4, true);
+  for (size_t i = 0; i != slices.size(); ++i) {
+    const size_t offset = (file.size() + 0x3fff) / 0x4000 * 0x4000;
+    const size_t at = 8 + 20 * i;
+    for (int field = 0; field != 2; ++field) {  // CPU type and subtype
+      uint64_t value = 0;
+      for (int byte = 3; byte >= 0; --byte) {
+        value = value << 8 |
+                static_cast<unsigned char>(slices[i][4 + 4 * field + byte]);
+      }
+      poke(file, at + 4 * field, value, 4, true);
+    }
+    poke(file, at + 8, offset, 4, true);
+    poke(file, at + 12, slices[i].size(), 4, true);
+    poke(file, at + 16, 14, 4, true);
+    file.resize(std::max(file.size(), offset));
+    file += slices[i];
+  }
+  return file;
+}
+
 TEST(BundleSigning, VerdictsOfSigningOnBundles) {
   struct Row {
     std::string what;
@@ -60,6 +86,25 @@ TEST(BundleSigning, VerdictsOfSigningOnBundles) {
   const auto nothing = [](const Bundle&) {};
   const std::string intact = "code intact, entitlements intact";
   const std::string sealedIntact = intact + ", Info.plist intact, resources ";
+  const std::string exe =
+      e2e::readFile(e2e::fixturePath("macho/linker-signed-arm64-exe"));
+  const std::string dylib =
+      e2e::readFile(e2e::fixturePath("macho/linker-signed-arm64.dylib"));
+  // Universal files of a linker-signed x86_64 slice (at 16384) and the
+  // arm64 fixture (at 32768); `flips` are offsets into the launcher.
+  const auto universal = [&](std::vector<size_t> flips) {
+    return [&, flips](const Bundle& b) {
+      e2e::writeFile(
+          b.runtimeLib(),
+          universalOf({testsupport::machO("x86_64 dylib signed"), dylib}));
+      e2e::writeFile(
+          b.launcher(),
+          universalOf({testsupport::machO("x86_64 exe signed"), exe}));
+      for (const size_t at : flips) {
+        flip(b.launcher(), at);
+      }
+    };
+  };
   const Row rows[] = {
       {"untouched linker-signed files",
        linker,
@@ -78,6 +123,25 @@ TEST(BundleSigning, VerdictsOfSigningOnBundles) {
        {"launcher-modified:on Macs with Apple silicon (arm64)|kernel kills",
         "launcher-no-team-id"},
        "code changed: page 0 (bytes 0 to 16384) differs"},
+      {"universal launcher, its x86_64 slice changed",
+       linker,
+       linker,
+       false,
+       universal({16384 + 28}),
+       2,
+       {"launcher-modified:on Intel Macs (x86_64)|may still start",
+        "launcher-no-team-id"},
+       "code changed: page 0 (bytes 0 to 48) differs"},
+      {"universal launcher, both slices changed",
+       linker,
+       linker,
+       false,
+       universal({16384 + 28, 32768 + 792}),
+       1,
+       {"launcher-modified:on Intel Macs (x86_64)|may still start",
+        "launcher-modified:on Macs with Apple silicon (arm64)",
+        "launcher-no-team-id"},
+       "code changed: page 0 (bytes 0 to 48) differs"},
       {"the runtime modified after signing",
        linker,
        linker,
@@ -193,10 +257,6 @@ TEST(BundleSigning, VerdictsOfSigningOnBundles) {
        {"unsigned-code:Contents/app/native.dylib|(arm64)|notarization"},
        intact},
   };
-  const std::string exe =
-      e2e::readFile(e2e::fixturePath("macho/linker-signed-arm64-exe"));
-  const std::string dylib =
-      e2e::readFile(e2e::fixturePath("macho/linker-signed-arm64.dylib"));
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     const Bundle b("App", "[Application]\napp.mainclass=demo.Main\n");
@@ -243,13 +303,15 @@ TEST(BundleSigning, VerdictsOfSigningOnBundles) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(expected, codes);
     if (row.status == 1) {
+      const std::string killed = row.what.find("universal") != npos
+                                     ? "Macs with Apple silicon do not start"
+                                     : "No Mac starts";
       const bool loader =
           row.what.find("runtime") != npos || row.what.find("Team ID") != npos;
-      EXPECT_EQ(
-          json(loader ? "dlopen(" + b.runtimeLib() + ") failed. Error: "
-                      : "No Mac starts the launcher at \"" + b.launcher() +
-                            "\": it does not match its signature"),
-          report["error"]);
+      EXPECT_EQ(json(loader ? "dlopen(" + b.runtimeLib() + ") failed. Error: "
+                            : killed + " the launcher at \"" + b.launcher() +
+                                  "\": it does not match its signature"),
+                report["error"]);
     }
     // The launcher's signature, in both reports.
     const json& signature = report["launcher"]["signatures"].at(0);
