@@ -279,24 +279,28 @@ class ContentsCheck {
 
   // Walks Contents: unsigned code, and files added after sealing.
   size_t walk() {
+    // In the order of names, so that reports of one bundle compare equal.
+    std::vector<std::pair<std::string, bool>> entries;  // path, is a link
+    bool capped = false;
     std::error_code error;
-    size_t files = 0, added = 0;
     for (fs::recursive_directory_iterator
              it(contents, fs::directory_options::skip_permission_denied, error),
          end;
          !error && it != end; it.increment(error)) {
-      const bool link = it->is_symlink(error);
-      if (!link && !it->is_regular_file(error)) {
+      std::error_code entryError;
+      const bool link = it->is_symlink(entryError);
+      if (!link && !it->is_regular_file(entryError)) {
         continue;
       }
-      if (++files > maxWalkedFiles) {
-        add(Code::CodeWalkCapped, contents,
-            "only the first " + std::to_string(maxWalkedFiles) +
-                " files were checked for signatures and seals; the rest "
-                "were not");
+      if (entries.size() == maxWalkedFiles) {
+        capped = true;
         break;
       }
-      const std::string path = it->path().string();
+      entries.emplace_back(it->path().string(), link);
+    }
+    std::sort(entries.begin(), entries.end());
+    size_t added = 0;
+    for (const auto& [path, link] : entries) {
       const std::string rel = path.substr(contents.size() + 1);
       if (sealing && unsealed(rel)) {
         ++added;
@@ -307,6 +311,12 @@ class ContentsCheck {
       if (!link) {
         checkCode(path);
       }
+    }
+    if (capped) {
+      add(Code::CodeWalkCapped, contents,
+          "only the first " + std::to_string(maxWalkedFiles) +
+              " files found were checked for signatures and seals; the rest "
+              "were not");
     }
     return added;
   }

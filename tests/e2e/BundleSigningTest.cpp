@@ -245,6 +245,18 @@ TEST(BundleSigning, VerdictsOfSigningOnBundles) {
        2,
        {"seal-resources:changed"},
        sealedIntact + "changed"},
+      {"more files than the walk takes",
+       a,
+       plainA,
+       false,
+       [](const Bundle& b) {
+         for (int i = 0; i != 20000; ++i) {
+           e2e::writeFile(b.path("Contents/app/many/" + std::to_string(i)), "");
+         }
+       },
+       2,
+       {"code-walk-capped:first 20000 files"},
+       intact},
       {"an unsigned native.dylib under Contents/app",
        a,
        plainA,
