@@ -40,6 +40,9 @@ struct SignatureState {
   std::string kind;
   std::string teamId;  // empty without one
   bool hardenedRuntime = false;
+  // Whether the CMS blob holds a signature (never verified here); unset
+  // for unsigned and unreadable slices.
+  std::optional<bool> cmsSignature;
   // The entitlements granted that matter to the launcher, short names
   // ("allow-jit", ...).
   std::vector<std::string> entitlements;

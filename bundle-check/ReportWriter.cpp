@@ -98,12 +98,16 @@ nlohmann::ordered_json signatures(const std::vector<SignatureState>& list) {
     for (const auto& seal : state.seals) {
       seals[seal.first] = seal.second;
     }
-    json.push_back({{"architecture", state.arch},
-                    {"kind", state.kind},
-                    {"teamId", orNull(state.teamId)},
-                    {"hardenedRuntime", state.hardenedRuntime},
-                    {"entitlements", state.entitlements},
-                    {"seals", seals}});
+    json.push_back(
+        {{"architecture", state.arch},
+         {"kind", state.kind},
+         {"teamId", orNull(state.teamId)},
+         {"hardenedRuntime", state.hardenedRuntime},
+         {"cmsSignature", state.cmsSignature
+                              ? nlohmann::ordered_json(*state.cmsSignature)
+                              : nlohmann::ordered_json()},
+         {"entitlements", state.entitlements},
+         {"seals", seals}});
   }
   return json;
 }

@@ -444,6 +444,7 @@ std::vector<SignatureState> signatureStates(const SignedFile& file) {
     state.entitlements = s.entitlements;
     if (s.isSigned()) {
       state.teamId = s.signature.directory->teamId;
+      state.cmsSignature = s.signature.cmsSigned;
       state.seals.emplace_back(
           "code", !s.pages.checked ? "not checked: " + s.pages.detail
                   : s.pages.intact ? "intact"

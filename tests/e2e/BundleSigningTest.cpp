@@ -339,6 +339,7 @@ TEST(BundleSigning, VerdictsOfSigningOnBundles) {
               kind);
     EXPECT_EQ(row.launcher && row.launcher->hardenedRuntime,
               signature["hardenedRuntime"]);
+    EXPECT_EQ(row.launcher.has_value(), signature["cmsSignature"]);
     EXPECT_NE(npos, text.out.find("\n  signature (arm64): " + kind + "; "));
   }
 }
