@@ -495,7 +495,7 @@ void weighRuntimeSigning(const SignedFile& launcher, const SignedFile& runtime,
           Code::RuntimeModified, runtime.path, 0,
           where + cause +
               "; a launcher without the hardened runtime may still load it "
-              "there, but no Mac with Apple silicon does"});
+              "there, but a downloaded copy is refused"});
     }
     if (!l->hardened() || l->grants("disable-library-validation")) {
       continue;

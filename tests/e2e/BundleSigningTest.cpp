@@ -91,17 +91,21 @@ TEST(BundleSigning, VerdictsOfSigningOnBundles) {
   const std::string dylib =
       e2e::readFile(e2e::fixturePath("macho/linker-signed-arm64.dylib"));
   // Universal files of a linker-signed x86_64 slice (at 16384) and the
-  // arm64 fixture (at 32768); `flips` are offsets into the launcher.
-  const auto universal = [&](std::vector<size_t> flips) {
-    return [&, flips](const Bundle& b) {
+  // arm64 fixture (at 32768), with bytes flipped at these offsets.
+  const auto universal = [&](std::vector<size_t> launcherFlips,
+                             std::vector<size_t> runtimeFlips = {}) {
+    return [&, launcherFlips, runtimeFlips](const Bundle& b) {
       e2e::writeFile(
           b.runtimeLib(),
           universalOf({testsupport::machO("x86_64 dylib signed"), dylib}));
       e2e::writeFile(
           b.launcher(),
           universalOf({testsupport::machO("x86_64 exe signed"), exe}));
-      for (const size_t at : flips) {
+      for (const size_t at : launcherFlips) {
         flip(b.launcher(), at);
+      }
+      for (const size_t at : runtimeFlips) {
+        flip(b.runtimeLib(), at);
       }
     };
   };
@@ -142,6 +146,15 @@ TEST(BundleSigning, VerdictsOfSigningOnBundles) {
         "launcher-modified:on Macs with Apple silicon (arm64)",
         "launcher-no-team-id"},
        "code changed: page 0 (bytes 0 to 48) differs"},
+      {"universal runtime, its x86_64 slice changed",
+       linker,
+       linker,
+       false,
+       universal({}, {16384 + 28}),
+       2,
+       {"runtime-modified:on Intel Macs (x86_64)|may still load",
+        "launcher-no-team-id"},
+       "code intact"},
       {"the runtime modified after signing",
        linker,
        linker,
