@@ -42,6 +42,9 @@ class LaunchRecorder : public AppLauncher::Listener {
 
   CfgFile::LoadListener* cfgFileLoading(const std::string& path) override {
     report.cfgFileUsed = path;
+    if (!FileUtils::isFileExists(path)) {
+      otherConfigurations(path);
+    }
     if (!report.cfgCandidates.empty() && report.cfgCandidates.back().exists) {
       report.findings.push_back(Finding{
           Code::CfgPerUser, path, 0,
@@ -54,6 +57,30 @@ class LaunchRecorder : public AppLauncher::Listener {
 
   void cfgFileReady(const CfgFile& cfg) override {
     lint.checkConfiguration(cfg);
+  }
+
+  // The launcher reads only the configuration named after itself; one
+  // named otherwise beside it is most likely the one meant.
+  void otherConfigurations(const std::string& path) {
+    std::string others;
+    int count = 0;
+    for (const std::string& name : directoryEntries(FileUtils::dirname(path))) {
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cfg") == 0 &&
+          ++count <= 3) {
+        others += (others.empty() ? "" : ", ") + inQuotes(name);
+      }
+    }
+    if (count > 0) {
+      report.findings.push_back(Finding{
+          Code::CfgOtherName, path, 0,
+          "the launcher reads only the configuration named after itself, " +
+              inQuotes(FileUtils::basename(path)) + ", and there is none; " +
+              others +
+              (count > 3   ? " and others are"
+               : count > 1 ? " are"
+                           : " is") +
+              " there"});
+    }
   }
 
   void runtimeDir(const std::string& dir, bool configured) override {
@@ -101,11 +128,33 @@ std::string homeDir(const Options& options) {
   return SysInfo::getEnvVariable(std::nothrow, "HOME", "");
 }
 
+// Blanks and a carriage return around the package name are part of it, so
+// the per-user configuration is looked for under a name no one meant.
+void checkPackageName(Report& report) {
+  std::string name = report.packageName;
+  if (!name.empty() && name.back() == '\r') {
+    report.findings.push_back(Finding{
+        Code::PackageCr, report.packageFilePath, 1,
+        "package name ends with a carriage return (CR-LF line ends?), which "
+        "becomes part of it: the per-user configuration is looked for in a "
+        "directory whose name ends with it"});
+    name.pop_back();
+  }
+  if (!name.empty() && trimmed(name) != name) {
+    report.findings.push_back(Finding{
+        Code::PackageBlanks, report.packageFilePath, 1,
+        "package name " + inQuotes(name) +
+            " has blanks around it, which are part of it: the per-user "
+            "configuration is looked for in a directory whose name holds "
+            "them"});
+  }
+}
+
 // The work of the launcher's first pass for the checked bundle, started as
 // `givenPath` with `options.args`; run inside app::launch, which reports
 // its failure as the launcher does.
 void firstPass(const Options& options, const std::string& givenPath,
-               Report& report) {
+               const LibraryHeader& launcher, Report& report) {
   // The path as the launcher finds its own: one link resolved, absolute.
   std::vector<char> given(givenPath.begin(), givenPath.end());
   given.push_back('\0');
@@ -113,19 +162,23 @@ void firstPass(const Options& options, const std::string& givenPath,
       FileUtils::toAbsolutePath(SysInfo::getRealPath(given));
   const StringList args = SysInfo::launcherArgs(options.args);
 
-  report.packageFilePath = FileUtils::combinePath(
-      MacAppLauncher::BundleLayout(launcherPath).appDir, ".package");
+  const std::string appDir = MacAppLauncher::BundleLayout(launcherPath).appDir;
+  if (launcherPath != givenPath) {
+    report.launcherLinkTarget = launcherPath;
+    if (appDir != MacAppLauncher::BundleLayout(givenPath).appDir) {
+      report.findings.push_back(Finding{
+          Code::LauncherLink, givenPath, 0,
+          "the launcher is a symbolic link to " + inQuotes(launcherPath) +
+              ", so it reads its package file and configuration from " +
+              inQuotes(appDir) + ", not from this bundle"});
+    }
+  }
+  report.packageFilePath = FileUtils::combinePath(appDir, ".package");
   report.packageFileExists = FileUtils::isFileExists(report.packageFilePath);
   AppLauncher appLauncher = MacAppLauncher::create(
       launcherPath, args, [&] { return homeDir(options); },
       &report.packageName);
-  if (!report.packageName.empty() && report.packageName.back() == '\r') {
-    report.findings.push_back(Finding{
-        Code::PackageCr, report.packageFilePath, 1,
-        "package name ends with a carriage return (CR-LF line ends?), which "
-        "becomes part of it: the per-user configuration is looked for in a "
-        "directory whose name ends with it"});
-  }
+  checkPackageName(report);
   LaunchRecorder recorder(report, appLauncher.getMacros());
   appLauncher.setListener(&recorder);
   const std::unique_ptr<Zvm> zvm(appLauncher.createZvmLauncher());
@@ -137,9 +190,6 @@ void firstPass(const Options& options, const std::string& givenPath,
   }
   report.arguments = zvm->getArgs();
 
-  const LibraryHeader launcher = readLibraryHeader(launcherPath);
-  report.launcherFormat = launcher.description;
-  report.launcherArchitectures = architectures(launcher);
   const LibraryHeader runtime = readLibraryHeader(report.libPath);
   report.libFormat = runtime.description;
   report.libArchitectures = architectures(runtime);
@@ -186,6 +236,7 @@ void firstPass(const Options& options, const std::string& givenPath,
             ? "No Mac starts the launcher at " + inQuotes(launcherPath)
             : callFailedMessage("dlopen", report.libPath, "");
     report.errorCause = causes;
+    report.errorCutAtLoaderText = !launcherFails;
     return;
   }
 
@@ -221,8 +272,12 @@ Report inspect(const Options& options) {
   }
   report.workingDirectory = FileUtils::toAbsolutePath("");
   findLauncher(report);
+  LibraryHeader launcher;
   if (report.launcherIsRegularFile) {
     report.launcherVersion = launcherVersion(report.launcherPath);
+    launcher = readLibraryHeader(report.launcherPath);
+    report.launcherFormat = launcher.description;
+    report.launcherArchitectures = architectures(launcher);
   }
   if (!report.launcherIsExecutable) {
     report.error = "No executable launcher at " + inQuotes(report.launcherPath);
@@ -232,13 +287,25 @@ Report inspect(const Options& options) {
   ErrorLineAppender errorLine;
   const std::string launcherPath = report.launcherPath;
   if (app::launch(
-          std::nothrow, [&] { firstPass(options, launcherPath, report); },
+          std::nothrow,
+          [&] { firstPass(options, launcherPath, launcher, report); },
           &errorLine) != 0) {
     report.error = errorLine.line;
     report.errorCause.reset();
   }
   checkBundleSigning(report);
   return report;
+}
+
+std::vector<std::string> Report::failingMacs() const {
+  std::vector<std::string> macs;
+  for (const ArchLoad& load : platform) {
+    if (load.code && !load.macs.empty() &&
+        std::find(macs.begin(), macs.end(), load.macs) == macs.end()) {
+      macs.push_back(load.macs);
+    }
+  }
+  return macs;
 }
 
 int Report::exitStatus() const {

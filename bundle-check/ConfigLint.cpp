@@ -78,8 +78,7 @@ void ConfigLint::property(int lineno, const std::string& sectionName,
                           const std::string& key, const std::string& value,
                           PropertyOutcome outcome) {
   if (key == "\r" && value.empty()) {
-    add(Code::CrLine, lineno,
-        "line holds only a carriage return (CR-LF line ends?)");
+    crLines.push_back(lineno);
     return;
   }
   const bool leadingBlank = !key.empty() && (key[0] == ' ' || key[0] == '\t');
@@ -139,6 +138,7 @@ void ConfigLint::sectionReplaced(int lineno, const std::string& sectionName,
 }
 
 void ConfigLint::checkConfiguration(const CfgFile& cfg) {
+  checkLineEnds();
   const CfgFile::Properties& app = cfg.getProperties(SectionName::Application);
   checkRepeatedKeys();
   if (!app.count(PropertyName::mainclass) &&
@@ -155,7 +155,8 @@ void ConfigLint::checkConfiguration(const CfgFile& cfg) {
     const std::string file = CfgFile::asString(*splash);
     const int line = lastLineOf(PropertyName::splash.name());
     checkRelative(line, "splash file", file);
-    if (!FileUtils::isFileExists(file)) {
+    if ((file.empty() || file.back() != '\r') &&
+        !FileUtils::isFileExists(file)) {
       add(Code::SplashMissing, line,
           "splash file " + inQuotes(file) +
               " names nothing; the launcher starts without a splash");
@@ -189,10 +190,10 @@ bool ConfigLint::listing(Code code) const {
 void ConfigLint::checkValue(int lineno, const std::string& key,
                             const std::string& value) {
   if (!value.empty() && value.back() == '\r') {
-    add(Code::ValueCr, lineno,
-        "value of " + inQuotes(key) +
-            " ends with a carriage return, which becomes part of it "
-            "(CR-LF line ends?)");
+    crLines.push_back(lineno);
+    if (std::find(crKeys.begin(), crKeys.end(), key) == crKeys.end()) {
+      crKeys.push_back(key);
+    }
   } else if (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
     add(Code::ValueBlank, lineno,
         "value of " + inQuotes(key) +
@@ -239,6 +240,30 @@ std::vector<int> ConfigLint::linesOf(const std::string& key) const {
     }
   }
   return lines;
+}
+
+// CR-LF line ends are one mistake, however many lines show it.
+void ConfigLint::checkLineEnds() {
+  if (crLines.empty()) {
+    return;
+  }
+  const size_t listed = std::min<size_t>(crLines.size(), 20);
+  std::string message =
+      (crLines.size() == 1 ? "line " : "lines ") +
+      lineList(std::vector<int>(crLines.begin(), crLines.begin() + listed)) +
+      (listed < crLines.size() ? " and more" : "") +
+      (crLines.size() == 1 ? " ends" : " end") +
+      " with a carriage return (CR-LF line ends?)";
+  if (!crKeys.empty()) {
+    message += "; it becomes part of the value";
+    for (size_t i = 0; i != crKeys.size(); ++i) {
+      message += (i == 0 ? (crKeys.size() == 1 ? " of " : "s of ")
+                  : i + 1 == crKeys.size() ? " and "
+                                           : ", ") +
+                 inQuotes(crKeys[i]);
+    }
+  }
+  add(Code::CrLineEnds, crLines.front(), message);
 }
 
 int ConfigLint::lastLineOf(const std::string& key) const {
@@ -300,7 +325,9 @@ void ConfigLint::checkPaths(
       if (!entry.empty()) {
         checkRelative(i < lines.size() ? lines[i] : 0, what, entry);
       }
-      if (!entry.empty() && !FileUtils::isFileExists(entry)) {
+      // An entry that ends with a CR is one of the line ends' finding.
+      if (!entry.empty() && entry.back() != '\r' &&
+          !FileUtils::isFileExists(entry)) {
         add(Code::PathMissing, i < lines.size() ? lines[i] : 0,
             what + " " + inQuotes(entry) + " names nothing");
       }

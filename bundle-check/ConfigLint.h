@@ -40,6 +40,7 @@ class ConfigLint : public CfgFile::LoadListener {
   void checkRelative(int lineno, const std::string& what,
                      const std::string& path);
   void checkRepeatedKeys();
+  void checkLineEnds();
   void checkPaths(const CfgFile::Properties& app,
                   const CfgFile::Id<CfgFile::PropertyNameTag>& property,
                   const std::string& what);
@@ -55,7 +56,9 @@ class ConfigLint : public CfgFile::LoadListener {
   };
   std::vector<Line> applicationLines;
   std::map<std::string, std::vector<int>> headerLines;
-  std::map<Code, int> counts;  // findings of each kind
+  std::vector<int> crLines;         // that end with a carriage return
+  std::vector<std::string> crKeys;  // whose values end with one
+  std::map<Code, int> counts;       // findings of each kind
 };
 
 }  // namespace bundlecheck

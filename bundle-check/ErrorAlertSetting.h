@@ -6,15 +6,17 @@
 #ifndef BUNDLECHECK_ERRORALERTSETTING_H
 #define BUNDLECHECK_ERRORALERTSETTING_H
 
+#include "PropertyList.h"
 #include "Report.h"
 
 namespace bundlecheck {
 
-// Reads the setting from `xml`, the text of report.infoPlistPath: sets
-// report.errorAlert, and adds a finding for a value that would not switch
-// the alert on and for an LSEnvironment that is not a dictionary. Never
-// throws for what the text holds.
-void checkErrorAlert(const std::string& xml, Report& report);
+// Reads the setting from `root`, the top dictionary of
+// report.infoPlistPath: sets report.errorAlert, and adds a finding for a
+// value that would not switch the alert on, for a variable name one slip
+// away from QUERN_ERROR_ALERT, and for an LSEnvironment that is not a
+// dictionary.
+void checkErrorAlert(const PlistValue& root, Report& report);
 
 }  // namespace bundlecheck
 

@@ -26,8 +26,14 @@ enum class Severity { Error, Warning, Note };
   ROW(PlistMissing, "plist-missing", Warning,                                  \
       "the bundle has no `Contents/Info.plist`")                               \
   ROW(PlistNotRead, "plist-not-read", Warning,                                 \
-      "`Info.plist` is not a property list the check reads, so its keys are "  \
-      "not checked")                                                           \
+      "`Info.plist` is not a regular file, is larger than 1 MiB or cannot be " \
+      "read, so its keys are not checked")                                     \
+  ROW(PlistUnreadable, "plist-unreadable", Error,                              \
+      "no form of property list reads `Info.plist` (the reason and, for "      \
+      "XML, the line are named): the Mac ignores the whole file")              \
+  ROW(PlistNotChecked, "plist-not-checked", Warning,                           \
+      "`Info.plist` is an old-style text property list, which the Mac reads "  \
+      "and the check does not: its keys are not checked")                      \
   ROW(PlistNoExecutable, "plist-no-executable", Warning,                       \
       "`CFBundleExecutable` is missing; the Mac starts the file named after "  \
       "the bundle, which its user may rename")                                 \
@@ -36,18 +42,32 @@ enum class Severity { Error, Warning, Note };
       "starts nothing")                                                        \
   ROW(PlistPackageType, "plist-package-type", Warning,                         \
       "`CFBundlePackageType` is missing or not `APPL`")                        \
+  ROW(PlistIdentifier, "plist-identifier", Warning,                            \
+      "`CFBundleIdentifier` is missing: the signing identity, privacy "        \
+      "permissions and per-user data are keyed on it")                         \
+  ROW(PlistMinimumSystem, "plist-minimum-system", Warning,                     \
+      "`LSMinimumSystemVersion` is missing or below 11.0: an older Mac fails " \
+      "inside the loader instead of refusing the app cleanly")                 \
   ROW(PlistEnvironment, "plist-environment", Warning,                          \
-      "`LSEnvironment` is no `<dict>`: the system sets none of its variables") \
+      "`LSEnvironment` is no dictionary: the system sets none of its "         \
+      "variables")                                                             \
   ROW(PlistErrorAlert, "plist-error-alert", Warning,                           \
       "`LSEnvironment` sets `QUERN_ERROR_ALERT` to something other than the "  \
-      "string `true`, which leaves the error alert off")                       \
+      "string `true`, which leaves the error alert off, or sets a name one "   \
+      "slip away from it")                                                     \
   /* The package file and the per-user configuration */                        \
   ROW(PackageCr, "package-cr", Warning,                                        \
       "`.package` was saved with CR-LF line ends; the per-user "               \
       "configuration is then never found")                                     \
+  ROW(PackageBlanks, "package-blanks", Warning,                                \
+      "the package name in `.package` has blanks around it; the per-user "     \
+      "configuration is then never found")                                     \
   ROW(CfgPerUser, "cfg-per-user", Note,                                        \
       "a per-user copy of the configuration is read instead of the bundle's "  \
       "(only without `--no-home`)")                                            \
+  ROW(CfgOtherName, "cfg-other-name", Error,                                   \
+      "there is no configuration named after the launcher, but one named "     \
+      "otherwise beside it, most likely after another launcher")               \
   /* Sections and keys of the configuration */                                 \
   ROW(BeforeSection, "before-section", Warning,                                \
       "a property line before the first section header; the launcher "         \
@@ -68,12 +88,10 @@ enum class Severity { Error, Warning, Note };
       "the later occurrence of a section holds a known key and replaces the "  \
       "earlier one entirely; names the discarded lines")                       \
   /* Values */                                                                 \
-  ROW(ValueCr, "value-cr", Warning,                                            \
-      "a value ends with a carriage return, which the runtime receives: save " \
-      "the file with line feeds only")                                         \
-  ROW(CrLine, "cr-line", Warning,                                              \
-      "a line holding only a carriage return, the other sign of CR-LF line "   \
-      "ends")                                                                  \
+  ROW(CrLineEnds, "cr-line-ends", Warning,                                     \
+      "lines end with a carriage return (CR-LF line ends), which becomes "     \
+      "part "                                                                  \
+      "of their values: save the file with line feeds only")                   \
   ROW(ValueBlank, "value-blank", Warning,                                      \
       "a value ends with a blank or tab, which is part of it")                 \
   ROW(NotAMacro, "not-a-macro", Warning,                                       \
@@ -116,25 +134,25 @@ enum class Severity { Error, Warning, Note };
       "not start on Macs with Apple silicon")                                  \
   ROW(LauncherMalformed, "launcher-malformed", Error,                          \
       "the launcher's header or slice is one the Mac does not start")          \
+  ROW(LauncherLink, "launcher-link", Warning,                                  \
+      "the launcher is a symbolic link into another bundle, so it reads that " \
+      "bundle's package file, configuration and runtime")                      \
   /* Code signing */                                                           \
   ROW(LauncherModified, "launcher-modified", Error,                            \
-      "the launcher's code no longer matches its signature, or the signature " \
-      "cannot be read: the kernel kills it on Macs with Apple silicon, and "   \
-      "on "                                                                    \
-      "Intel Macs too when it has the hardened runtime")                       \
+      "the launcher's code no longer matches its signature, or the "           \
+      "signature cannot be read: the kernel kills it on Macs with Apple "      \
+      "silicon, and on Intel Macs too when it has the hardened runtime")       \
   ROW(RuntimeModified, "runtime-modified", Error,                              \
       "the runtime library's code no longer matches its signature, or the "    \
       "signature cannot be read: the loader refuses it")                       \
   ROW(RuntimeLibraryValidation, "runtime-library-validation", Error,           \
       "the launcher has the hardened runtime without "                         \
       "`com.apple.security.cs.disable-library-validation`, and the runtime "   \
-      "is "                                                                    \
-      "not signed with the launcher's Team ID: the loader refuses it")         \
+      "is not signed with the launcher's Team ID: the loader refuses it")      \
   ROW(LauncherNoJit, "launcher-no-jit", Warning,                               \
       "a hardened launcher with neither `com.apple.security.cs.allow-jit` "    \
-      "nor "                                                                   \
-      "`com.apple.security.cs.allow-unsigned-executable-memory`: the virtual " \
-      "machine's compiler dies at its first compilation")                      \
+      "nor `com.apple.security.cs.allow-unsigned-executable-memory`: the "     \
+      "virtual machine's compiler dies at its first compilation")              \
   ROW(LibraryValidationOff, "library-validation-off", Note,                    \
       "`com.apple.security.cs.disable-library-validation` also lets a "        \
       "per-user `app.runtime` load a foreign library into the signed "         \
@@ -151,8 +169,8 @@ enum class Severity { Error, Warning, Note };
       "damaged")                                                               \
   ROW(SealFile, "seal-file", Error,                                            \
       "a file under `Contents` changed or went missing after the bundle was "  \
-      "sealed, or was added and is not sealed: a downloaded copy is reported " \
-      "as damaged")                                                            \
+      "sealed, or was added and is not sealed: a downloaded copy is "          \
+      "reported as damaged")                                                   \
   ROW(UnsignedCode, "unsigned-code", Warning,                                  \
       "a Mach-O file under `Contents` with a slice that is not signed: "       \
       "notarization rejects the bundle")                                       \

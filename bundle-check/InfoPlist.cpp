@@ -5,7 +5,6 @@
 #include <string>
 
 #include "FileReader.h"
-#include "tstrings.h"
 
 namespace bundlecheck {
 
@@ -13,43 +12,10 @@ namespace {
 
 const std::string::size_type maxPlistSize = 1 << 20;
 
-std::string unescaped(const std::string& text) {
-  static const struct {
-    const char* entity;
-    const char* text;
-  } entities[] = {{"&lt;", "<"},
-                  {"&gt;", ">"},
-                  {"&quot;", "\""},
-                  {"&apos;", "'"},
-                  {"&amp;", "&"}};
-  std::string result = text;
-  for (const auto& e : entities) {
-    result = tstrings::replace(result, e.entity, e.text);
-  }
-  return result;
-}
-
-// The string value of the first <key>name</key> of the document; an absent
-// key or a value that is not a <string> gives nothing.
-std::optional<std::string> stringValue(const std::string& xml,
-                                       const std::string& name) {
-  const std::string keyTag = "<key>" + name + "</key>";
-  std::string::size_type pos = xml.find(keyTag);
-  if (pos == std::string::npos) {
-    return std::nullopt;
-  }
-  pos = xml.find_first_not_of(" \t\r\n", pos + keyTag.size());
-  static const std::string open = "<string>";
-  static const std::string close = "</string>";
-  if (pos == std::string::npos || xml.compare(pos, open.size(), open) != 0) {
-    return std::nullopt;
-  }
-  pos += open.size();
-  const std::string::size_type end = xml.find(close, pos);
-  if (end == std::string::npos) {
-    return std::nullopt;
-  }
-  return unescaped(xml.substr(pos, end - pos));
+std::optional<std::string> stringOf(const PlistValue& root,
+                                    const std::string& key) {
+  const std::string* value = root.string(key);
+  return value ? std::optional<std::string>(*value) : std::nullopt;
 }
 
 }  // namespace
@@ -77,18 +43,32 @@ InfoPlist readInfoPlist(const std::string& path) {
   return parseInfoPlist(text);
 }
 
-InfoPlist parseInfoPlist(const std::string& text) {
+InfoPlist parseInfoPlist(std::string_view bytes) {
   InfoPlist plist;
-  if (text.compare(0, 6, "bplist") == 0) {
-    plist.format = "binary";
-  } else if (text.find("<plist") == std::string::npos) {
-    plist.format = "not a property list";
-  } else {
-    plist.format = "xml";
-    plist.bundleExecutable = stringValue(text, "CFBundleExecutable");
-    plist.bundlePackageType = stringValue(text, "CFBundlePackageType");
-    plist.text = text;
+  PropertyList list = parsePropertyList(bytes);
+  if (list.form == "old-style" && !list.root) {
+    plist.format = "old-style, not checked";
+    return plist;
   }
+  if (!list.root) {
+    plist.format =
+        list.form.empty() ? "not a property list" : list.form + ", not read";
+    plist.error = list.error;
+    plist.errorLine = list.line;
+    return plist;
+  }
+  plist.format = list.format;
+  if (list.root->type != PlistValue::Type::Dict) {
+    plist.format += ", not read";
+    plist.error = "it holds no dictionary at its top";
+    return plist;
+  }
+  const PlistValue& root = *list.root;
+  plist.bundleExecutable = stringOf(root, "CFBundleExecutable");
+  plist.bundlePackageType = stringOf(root, "CFBundlePackageType");
+  plist.bundleIdentifier = stringOf(root, "CFBundleIdentifier");
+  plist.minimumSystemVersion = stringOf(root, "LSMinimumSystemVersion");
+  plist.root = std::move(list.root);
   return plist;
 }
 

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -16,19 +18,6 @@
 namespace bundlecheck {
 
 namespace {
-
-// The names Contents/MacOS lists, byte for byte: the Mac starts the file
-// Info.plist names, and a case-insensitive volume would otherwise find a
-// name spelt differently. A few thousand are plenty for any bundle.
-std::vector<std::string> listed(const std::string& dir) {
-  std::error_code error;
-  std::vector<std::string> entries;
-  for (std::filesystem::directory_iterator it(dir, error), end;
-       !error && it != end && entries.size() < 4096; it.increment(error)) {
-    entries.push_back(it->path().filename().string());
-  }
-  return entries;
-}
 
 // The name of the launcher in Contents/MacOS: CFBundleExecutable, as the
 // Mac starts it. Without that key: the bundle's name without ".app", else
@@ -50,25 +39,95 @@ std::string launcherName(const std::string& bundle,
   return name;
 }
 
+// Whether a version "major[.minor...]" is at least 11.0. A Mac older than
+// 11 refuses such a bundle itself; 10.16, the number 11.0 shows to older
+// programs, refuses the same Macs. Unset for text that is no version.
+std::optional<bool> atLeast11(const std::string& version) {
+  int major = 0, minor = 0;
+  char end = 0;
+  const int fields =
+      std::sscanf(version.c_str(), "%3d.%3d%c", &major, &minor, &end);
+  if (fields < 1 || version.empty() ||
+      version.find_first_not_of("0123456789.") != std::string::npos ||
+      version.back() == '.') {
+    return std::nullopt;
+  }
+  return major > 10 || (major == 10 && minor >= 16);
+}
+
+// "XML", "binary" or "old-style" for a format "<form>, not read".
+std::string formName(const std::string& format) {
+  const std::string form = format.substr(0, format.find(','));
+  return form == "xml" ? "XML" : form;
+}
+
+void checkIdentity(const InfoPlist& plist,
+                   const std::function<void(Code, const std::string&)>& add) {
+  if (!plist.bundleIdentifier || plist.bundleIdentifier->empty()) {
+    add(Code::PlistIdentifier,
+        std::string("CFBundleIdentifier is ") +
+            (plist.root->find("CFBundleIdentifier") ? "empty or not a string"
+                                                    : "missing") +
+            "; the signing identity, privacy permissions and the app's "
+            "per-user data are keyed on it");
+  }
+  const std::string why =
+      ", which the launcher needs: on an older Mac it fails inside the "
+      "loader instead of the system refusing the app cleanly";
+  if (!plist.minimumSystemVersion) {
+    add(Code::PlistMinimumSystem,
+        "LSMinimumSystemVersion is missing; set it to 11.0" + why);
+    return;
+  }
+  const std::optional<bool> recent = atLeast11(*plist.minimumSystemVersion);
+  if (!recent || !*recent) {
+    add(Code::PlistMinimumSystem,
+        "LSMinimumSystemVersion is " + inQuotes(*plist.minimumSystemVersion) +
+            (recent ? ", below 11.0" : ", which is no version; set 11.0") +
+            why);
+  }
+}
+
 void checkInfoPlist(Report& report, const InfoPlist& plist,
                     const std::vector<std::string>& entries) {
-  auto add = [&](Code code, const std::string& message) {
-    report.findings.push_back(Finding{code, report.infoPlistPath, 0, message});
-  };
+  const std::function<void(Code, const std::string&)> add =
+      [&](Code code, const std::string& message) {
+        report.findings.push_back(
+            Finding{code, report.infoPlistPath, 0, message});
+      };
   if (plist.format == "missing") {
     add(Code::PlistMissing, "the bundle has no Contents/Info.plist");
     return;
   }
-  // A binary property list is as good as an XML one; it is only not read.
-  if (plist.format == "binary") {
-    return;
-  }
-  if (plist.format != "xml") {
-    add(Code::PlistNotRead,
-        "not read: " + plist.format + " (only XML property lists are checked)");
-    return;
-  }
   const std::string name = FileUtils::basename(report.launcherPath);
+  if (plist.unreadable()) {
+    // The Mac then sets no variables and starts the file named after the
+    // bundle.
+    report.errorAlert = false;
+    report.findings.push_back(
+        Finding{Code::PlistUnreadable, report.infoPlistPath, plist.errorLine,
+                (plist.format == "not a property list"
+                     ? std::string("not a property list")
+                     : "not read as " + formName(plist.format) + ": " +
+                           (plist.errorLine
+                                ? plist.error.substr(plist.error.find(": ") + 2)
+                                : plist.error)) +
+                    "; the Mac ignores the whole file: no identifier, no "
+                    "LSEnvironment, and the launcher it starts is " +
+                    inQuotes(name)});
+    return;
+  }
+  if (plist.format == "old-style, not checked") {
+    add(Code::PlistNotChecked,
+        "an old-style text property list, which the Mac reads and the check "
+        "does not: CFBundleExecutable, the identifier and LSEnvironment are "
+        "not checked (convert it to XML to have them checked)");
+    return;
+  }
+  if (!plist.root) {
+    add(Code::PlistNotRead, "not read: " + plist.format);
+    return;
+  }
   if (!plist.bundleExecutable) {
     add(Code::PlistNoExecutable,
         "CFBundleExecutable is missing; the launcher's file name is " +
@@ -91,10 +150,21 @@ void checkInfoPlist(Report& report, const InfoPlist& plist,
                   ", not \"APPL\""
             : "CFBundlePackageType is missing; an application has \"APPL\"");
   }
-  checkErrorAlert(plist.text, report);
+  checkIdentity(plist, add);
+  checkErrorAlert(*plist.root, report);
 }
 
 }  // namespace
+
+std::vector<std::string> directoryEntries(const std::string& dir) {
+  std::error_code error;
+  std::vector<std::string> entries;
+  for (std::filesystem::directory_iterator it(dir, error), end;
+       !error && it != end && entries.size() < 4096; it.increment(error)) {
+    entries.push_back(it->path().filename().string());
+  }
+  return entries;
+}
 
 std::string resolvedBundle(const std::string& given) {
   std::error_code error;
@@ -116,9 +186,14 @@ void findLauncher(Report& report) {
   report.infoPlistFormat = plist.format;
   report.bundleExecutable = plist.bundleExecutable;
   report.bundlePackageType = plist.bundlePackageType;
+  report.bundleIdentifier = plist.bundleIdentifier;
+  report.minimumSystemVersion = plist.minimumSystemVersion;
   const std::string macOS =
       FileUtils::combinePath(report.bundlePath, "Contents/MacOS");
-  const std::vector<std::string> entries = listed(macOS);
+  // Only a name Contents/MacOS lists counts, byte for byte: the Mac starts
+  // the file Info.plist names, and a case-insensitive volume would
+  // otherwise find a name spelt differently.
+  const std::vector<std::string> entries = directoryEntries(macOS);
   const std::string name =
       launcherName(report.bundlePath, plist.bundleExecutable, entries);
   report.launcherPath = FileUtils::combinePath(macOS, name);

@@ -1,8 +1,7 @@
 #include "LauncherVersion.h"
 
 #include <algorithm>
-#include <fstream>
-#include <vector>
+#include <cstdint>
 
 #include "VersionMarker.h"
 
@@ -40,19 +39,17 @@ std::string versionAt(const std::string& data, size_t at, bool& complete) {
 
 }  // namespace
 
-std::string launcherVersion(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+std::optional<std::string> launcherVersion(FileReader& file) {
   std::string data;
-  std::vector<char> chunk(chunkSize);
-  size_t total = 0;
+  uint64_t total = 0;
   // The data kept between chunks is what may still hold the start of a
   // marker; a marker found whole is returned at once.
-  while (in && total < maxBytes) {
-    in.read(chunk.data(), chunk.size());
-    const size_t got = static_cast<size_t>(in.gcount());
-    total += got;
-    data.append(chunk.data(), got);
-    const bool last = got == 0 || !in || total >= maxBytes;
+  for (;;) {
+    const std::string chunk = file.readAt(total, chunkSize);
+    total += chunk.size();
+    data += chunk;
+    // What came before a failed read is searched too.
+    const bool last = chunk.size() < chunkSize || total >= maxBytes;
     size_t keepFrom = data.size() > prefix.size() + maxVersionLength
                           ? data.size() - prefix.size() - maxVersionLength
                           : 0;
@@ -73,7 +70,16 @@ std::string launcherVersion(const std::string& path) {
     }
     data.erase(0, keepFrom);
   }
-  return std::string();
+  return file.readError() == 0 ? std::optional<std::string>(std::string())
+                               : std::nullopt;
+}
+
+std::optional<std::string> launcherVersion(const std::string& path) {
+  FileReader file;
+  if (!file.open(path)) {
+    return std::nullopt;
+  }
+  return launcherVersion(file);
 }
 
 }  // namespace bundlecheck

@@ -3,10 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <limits>
-#include <memory>
 #include <string>
+
+#include "FileReader.h"
 
 namespace bundlecheck {
 
@@ -30,6 +29,7 @@ const uint32_t cpuArm64 = 0x0100000c;
 const uint32_t cpuX86_64 = 0x01000007;
 const uint32_t subtypeMask = 0x00ffffff;  // without the capability bits
 const uint32_t subtypeArm64e = 2;
+const uint32_t subtypeX86_64h = 8;
 const uint32_t fileExecute = 2, fileDylib = 6, fileBundle = 8;
 const uint32_t lcCodeSignature = 0x1d;
 // Far more than any real file has; bounds what a hostile header makes the
@@ -42,7 +42,7 @@ std::string cpuName(uint32_t cpu, uint32_t subtype) {
     case cpuArm64:
       return (subtype & subtypeMask) == subtypeArm64e ? "arm64e" : "arm64";
     case cpuX86_64:
-      return (subtype & subtypeMask) == 8 ? "x86_64h" : "x86_64";
+      return (subtype & subtypeMask) == subtypeX86_64h ? "x86_64h" : "x86_64";
     case 7:
       return "i386";
     case 12:
@@ -252,6 +252,10 @@ bool MachOSlice::isArm64e() const {
   return isArm64Family() && (cpuSubtype & subtypeMask) == subtypeArm64e;
 }
 
+bool MachOSlice::isX86_64h() const {
+  return cpuType == cpuX86_64 && (cpuSubtype & subtypeMask) == subtypeX86_64h;
+}
+
 std::string elfMachineName(uint32_t machine) {
   switch (machine) {
     case 3:
@@ -259,9 +263,9 @@ std::string elfMachineName(uint32_t machine) {
     case 40:
       return "arm";
     case 62:
-      return "x86-64";
+      return "x86_64";
     case 183:
-      return "aarch64";
+      return "arm64";
     default:
       return "machine " + std::to_string(machine);
   }
@@ -311,33 +315,18 @@ LibraryHeader readLibraryHeader(const std::string& path) {
     header.description = "not a regular file";
     return header;
   }
-  // Read with the C library: a stream of LLVM's libc++ reports a failed
-  // read as the end of the file, which would make it a short file here.
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-      std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) {
+  FileReader file;
+  if (!file.open(path)) {
     header.kind = LibraryHeader::Unreadable;
     header.description = "unreadable";
     return header;
   }
   const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
-  bool failed = false;
   const ReadAt read = [&](uint64_t offset, size_t size) {
-    // No file holds bytes where fseek cannot go.
-    if (offset > static_cast<uint64_t>(std::numeric_limits<long>::max())) {
-      return std::string();
-    }
-    if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) {
-      failed = true;
-      return std::string();
-    }
-    std::string bytes(size, '\0');
-    bytes.resize(std::fread(&bytes[0], 1, size, file.get()));
-    failed = failed || std::ferror(file.get());
-    return bytes;
+    return file.readAt(offset, size);
   };
   header = parseLibraryHeader(fileSize, read);
-  if (failed) {
+  if (file.readError() != 0) {
     header = LibraryHeader();
     header.kind = LibraryHeader::Unreadable;
     header.description = "unreadable";

@@ -32,6 +32,7 @@ struct MachOSlice {
   bool isLibrary() const;  // a dynamic library or a loadable bundle
   bool isArm64Family() const;
   bool isArm64e() const;
+  bool isX86_64h() const;
 };
 
 struct LibraryHeader {
@@ -45,7 +46,7 @@ struct LibraryHeader {
   // Why the loader refuses the whole file (a universal header whose slices
   // overlap, say); empty when it reads well.
   std::string problem;
-  // For people: "ELF 64-bit shared library, x86-64", "Mach-O 64-bit
+  // For people: "ELF 64-bit shared library, x86_64", "Mach-O 64-bit
   // dynamic library, arm64, signed", ...
   std::string description;
 
@@ -62,7 +63,8 @@ LibraryHeader parseLibraryHeader(uint64_t fileSize, const ReadAt& read);
 // The same for a file. Never opens a pipe or a device.
 LibraryHeader readLibraryHeader(const std::string& path);
 
-// "x86-64", "aarch64", ...
+// The machine in the names of Mach-O architectures: "x86_64", "arm64",
+// "i386", "arm", or "machine N".
 std::string elfMachineName(uint32_t machine);
 
 // The launcher the check stands for when the bundle's own is neither ELF

@@ -34,12 +34,13 @@ const MachOSlice* runtimeSliceFor(const MachOSlice& slice,
     if (candidate.cpuType != slice.cpuType) {
       continue;
     }
-    // An arm64 process loads no arm64e code; an arm64e one loads both and
-    // prefers its own.
-    if (!slice.isArm64Family() || candidate.isArm64e() == slice.isArm64e()) {
+    // An arm64 process loads no arm64e code, an x86_64 one no x86_64h code;
+    // an arm64e or x86_64h one loads both and prefers its own.
+    if (candidate.isArm64e() == slice.isArm64e() &&
+        candidate.isX86_64h() == slice.isX86_64h()) {
       return &candidate;
     }
-    if (slice.isArm64e()) {
+    if (slice.isArm64e() || slice.isX86_64h()) {
       found = &candidate;
     }
   }

@@ -366,17 +366,19 @@ class XmlReader {
     return pos == s.size() || fail("text after the property list");
   }
 
-  // "line N: what", once read() failed.
-  std::string error() const {
-    size_t line = 1;
+  // The line where read() failed.
+  int line() const {
+    int line = 1;
     for (size_t i = 0; i < errorAt && i < s.size(); ++i) {
       if (s[i] == '\n' ||
           (s[i] == '\r' && (i + 1 == s.size() || s[i + 1] != '\n'))) {
         ++line;
       }
     }
-    return "line " + std::to_string(line) + ": " + problem;
+    return line;
   }
+
+  const std::string& error() const { return problem; }
 
  private:
   std::string_view s;
@@ -784,7 +786,7 @@ class BinaryReader {
     const uint64_t top = number(trailer + 16, 8);
     tableAt = number(trailer + 24, 8);
     if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) {
-      return fail("the trailer gives sizes outside 1 to 8 bytes");
+      return fail("its last 32 bytes are no trailer (is the file cut short?)");
     }
     if (count == 0 || top >= count) {
       return fail("the trailer names no top object among its objects");
@@ -1158,12 +1160,12 @@ PropertyList parsePropertyList(std::string_view bytes) {
       list.root = std::move(root);
       list.format = list.form;
     } else {
-      list.error = reader.error();
+      list.line = reader.line();
+      list.error = "line " + std::to_string(list.line) + ": " + reader.error();
     }
     return list;
   }
-  if (std::strchr("{(\"'/", bytes[first]) ||
-      std::isalnum(static_cast<unsigned char>(bytes[first]))) {
+  if (std::strchr("{(\"/", bytes[first])) {
     list.form = "old-style";
     list.error = "old-style text property lists are not read";
     return list;

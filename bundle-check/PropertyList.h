@@ -49,6 +49,7 @@ struct PropertyList {
   std::optional<PlistValue> root;  // set when read
   // Why it was not read; an XML error names the line: "line 12: ...".
   std::string error;
+  int line = 0;  // that line; 0 for the other forms
 };
 
 // Never throws for what `bytes` hold. UTF-16 XML (with its byte-order

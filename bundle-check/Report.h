@@ -73,16 +73,24 @@ struct Report {
   bool launcherExists = false;
   bool launcherIsRegularFile = false;
   bool launcherIsExecutable = false;
+  // The file the launcher is a symbolic link to, as it resolves its own
+  // path; empty when it is no link or was not started.
+  std::string launcherLinkTarget;
   std::string launcherFormat;  // empty when not read
   std::vector<Architecture> launcherArchitectures;
-  std::string launcherVersion;  // of a regular file; empty when it has none
+  // Of a regular file; empty when it has none, no value when it cannot be
+  // read.
+  std::optional<std::string> launcherVersion = std::string();
   std::vector<SignatureState> launcherSignatures;  // of a Mach-O launcher
 
   std::string infoPlistPath;
   std::string infoPlistFormat;  // "xml", "binary", "other", "missing", ...
   std::optional<std::string> bundleExecutable;
   std::optional<std::string> bundlePackageType;
-  // QUERN_ERROR_ALERT=true in LSEnvironment; unknown unless read as XML.
+  std::optional<std::string> bundleIdentifier;
+  std::optional<std::string> minimumSystemVersion;
+  // QUERN_ERROR_ALERT=true in LSEnvironment; unknown when Info.plist is
+  // missing or could not be read from disk.
   std::optional<bool> errorAlert;
 
   std::string packageFilePath;
@@ -117,6 +125,13 @@ struct Report {
   // Set when `error` is the launcher's line only up to where the loader's
   // own text begins, which only that loader can tell: why it fails.
   std::optional<std::string> errorCause;
+  // Whether `error` ends where the loader's own text would follow; the
+  // check's own lines are whole.
+  bool errorCutAtLoaderText = false;
+
+  // The Macs of the launcher's architectures that the runtime does not
+  // load into, as "Intel Macs"; none when it loads into every one.
+  std::vector<std::string> failingMacs() const;
 
   bool wouldLaunch() const { return !error; }
   // 0 launches cleanly, 1 would fail, 2 launches with findings.

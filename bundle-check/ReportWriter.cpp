@@ -48,7 +48,15 @@ std::string outcome(const Report& report) {
   if (n == 0) {
     return "the bundle would launch; no findings";
   }
-  return "the bundle would launch, with " + std::to_string(n) +
+  std::string except;
+  const std::vector<std::string> macs = report.failingMacs();
+  for (size_t i = 0; i != macs.size(); ++i) {
+    except += (i == 0                 ? ", but not on "
+               : i + 1 == macs.size() ? " or "
+                                      : ", ") +
+              macs[i];
+  }
+  return "the bundle would launch" + except + ", with " + std::to_string(n) +
          (n == 1 ? " finding" : " findings");
 }
 
@@ -56,8 +64,10 @@ std::string outcome(const Report& report) {
 // new fields leave it as it is.
 const int jsonFormatVersion = 1;
 
-std::string versionText(const std::string& version) {
-  return version.empty() ? "none (no version marker)" : shown(version);
+std::string versionText(const std::optional<std::string>& version) {
+  return !version           ? "unreadable"
+         : version->empty() ? "none (no version marker)"
+                            : shown(*version);
 }
 
 nlohmann::ordered_json optionalString(const std::optional<std::string>& value) {
@@ -147,6 +157,9 @@ void writeText(const Report& report, std::ostream& out) {
         << "  present: " << yesNo(report.launcherExists)
         << ", regular file: " << yesNo(report.launcherIsRegularFile)
         << ", executable: " << yesNo(report.launcherIsExecutable) << "\n";
+    if (!report.launcherLinkTarget.empty()) {
+      out << "  symbolic link to: " << shown(report.launcherLinkTarget) << "\n";
+    }
     if (!report.launcherFormat.empty()) {
       out << "  format: " << shown(report.launcherFormat) << "\n";
     }
@@ -227,7 +240,9 @@ void writeText(const Report& report, std::ostream& out) {
   if (report.error) {
     out << "Error: " << *report.error << "\n";
     if (report.errorCause) {
-      out << "  (the loader's own message follows; the cause: "
+      out << (report.errorCutAtLoaderText
+                  ? "  (the loader's own message follows; the cause: "
+                  : "  (the cause: ")
           << shown(*report.errorCause) << ")\n";
     }
   }
@@ -268,15 +283,18 @@ void writeJson(const Report& report, std::ostream& out) {
         {"exists", report.launcherExists},
         {"regularFile", report.launcherIsRegularFile},
         {"executable", report.launcherIsExecutable},
+        {"linkTarget", orNull(report.launcherLinkTarget)},
         {"format", orNull(report.launcherFormat)},
         {"architectures", architectures(report.launcherArchitectures)},
         {"signatures", signatures(report.launcherSignatures)},
-        {"version", orNull(report.launcherVersion)}}},
+        {"version", orNull(report.launcherVersion.value_or(""))}}},
       {"infoPlist",
        {{"path", orNull(report.infoPlistPath)},
         {"format", orNull(report.infoPlistFormat)},
         {"bundleExecutable", optionalString(report.bundleExecutable)},
         {"bundlePackageType", optionalString(report.bundlePackageType)},
+        {"bundleIdentifier", optionalString(report.bundleIdentifier)},
+        {"minimumSystemVersion", optionalString(report.minimumSystemVersion)},
         {"errorAlert", report.errorAlert
                            ? nlohmann::ordered_json(*report.errorAlert)
                            : nlohmann::ordered_json()}}},

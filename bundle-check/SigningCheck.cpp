@@ -4,13 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <map>
-#include <memory>
 #include <set>
 
+#include "FileReader.h"
 #include "Names.h"
 #include "PropertyList.h"
 #include "Sha256.h"
@@ -32,25 +30,18 @@ const size_t maxWalkedFiles = 20000;
 // Sealed files and Info.plist larger than this are not hashed.
 const uint64_t maxSealedBytes = uint64_t(1) << 32;
 
-// Reads a file at offsets with the C library, as the header reader does.
+// Reads a file at offsets, as the header reader does.
 class FileAt {
  public:
-  explicit FileAt(const std::string& path)
-      : file(std::fopen(path.c_str(), "rb"), &std::fclose) {}
-  bool isOpen() const { return file != nullptr; }
+  explicit FileAt(const std::string& path) : opened(file.open(path)) {}
+  bool isOpen() const { return opened; }
   std::string operator()(uint64_t offset, size_t size) const {
-    if (!file ||
-        offset > static_cast<uint64_t>(std::numeric_limits<long>::max()) ||
-        std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) {
-      return std::string();
-    }
-    std::string bytes(size, '\0');
-    bytes.resize(std::fread(&bytes[0], 1, size, file.get()));
-    return bytes;
+    return opened ? file.readAt(offset, size) : std::string();
   }
 
  private:
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file;
+  mutable FileReader file;
+  bool opened;
 };
 
 // The SHA-256 of a regular file, read in pieces; empty when it cannot be
@@ -82,9 +73,9 @@ std::optional<std::string> smallFile(const std::string& path) {
       st.st_size > (16 << 20)) {
     return std::nullopt;
   }
-  const FileAt read(path);
-  std::string bytes = read(0, static_cast<size_t>(st.st_size));
-  if (!read.isOpen() || bytes.size() != static_cast<size_t>(st.st_size)) {
+  std::string bytes;
+  if (!FileReader::readStart(path, static_cast<size_t>(st.st_size), bytes) ||
+      bytes.size() != static_cast<size_t>(st.st_size)) {
     return std::nullopt;
   }
   return bytes;

@@ -102,7 +102,10 @@ json check(std::vector<std::string> args, const e2e::Environment& env = {},
       : report["errorCause"].is_null()
           ? "\nError: " + report["error"].get<std::string>() + "\nResult: "
           : "\nError: " + report["error"].get<std::string>() +
-                "\n  (the loader's own message follows; the cause: " +
+                // The check's own line is whole; the loader's is cut.
+                (report["error"].get<std::string>().rfind("No Mac", 0) == 0
+                     ? "\n  (the cause: "
+                     : "\n  (the loader's own message follows; the cause: ") +
                 textOf(report["errorCause"]) + ")\nResult: ";
   for (const std::string& part : {findings, arguments, error}) {
     EXPECT_NE(npos, text->out.find(part)) << part << *text;
@@ -182,14 +185,17 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       "app.splash=$APPDIR/b.png\napp.version=1.0\r\napp.memory=1g \n\r\n"
       "[ZealOptions]\nzeal-options=-Dx=$APP_DIR\n[Aplication]\n"
       "[ Application ]\n[ZealOptions]\nzeal-options=-Dy=1\n";
+  const std::string identity =
+      "<key>CFBundleIdentifier</key><string>com.example.app</string>"
+      "<key>LSMinimumSystemVersion</key><string>11.0</string>";
   const std::string otherApp =
-      "<plist><dict><key>CFBundleExecutable</key><string>App</string>"
+      "<plist><dict><key>CFBundleExecutable</key><string>App</string>" +
+      identity +
       "<key>CFBundlePackageType</key><string>FMWK</string></dict></plist>";
-  const auto lsEnvironment = [](const std::string& value) {
+  const auto lsEnvironment = [&](const std::string& value) {
     return "<plist><dict><key>CFBundleExecutable</key><string>App</string>"
-           "<key>CFBundlePackageType</key><string>APPL</string>"
-           "<key>LSEnvironment</key>" +
-           value + "</dict></plist>";
+           "<key>CFBundlePackageType</key><string>APPL</string>" +
+           identity + "<key>LSEnvironment</key>" + value + "</dict></plist>";
   };
   std::string otherMachine = e2e::readFile(e2e::standInRuntimeLib());
   otherMachine[18] = otherMachine[18] == 62 ? char(183) : char(62);
@@ -219,8 +225,8 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
           {"Error:", "before-section:1:app.early",
            "unknown-key:3:\"app.mainclass\"", "key-blanks:4",
            "path-missing:5:missing.zar", "key-repeated:7:lines 6, 7",
-           "splash-missing:7:b.png", "value-cr:8", "value-blank:9",
-           "cr-line:10", "not-a-macro:12:\"$APPDIR\"",
+           "splash-missing:7:b.png", "cr-line-ends:8:lines 8, 10 end",
+           "value-blank:9", "not-a-macro:12:\"$APPDIR\"",
            "unknown-section:13:\"Application\"", "header-blanks:14",
            "section-repeated:15:line 11", "section-replaced:15:line 12 ",
            "no-main:0", "plist-package-type:0:\"FMWK\"",
@@ -228,6 +234,19 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       row("package name with a CR", m,
           {"write Contents/app/.package com.example.app\r\n"},
           {"package-cr:1:carriage return"}),
+      row("package name with blanks", m,
+          {"write Contents/app/.package  com.example.app \n"},
+          {"package-blanks:1:\" com.example.app \""}),
+      row("CR-LF configuration, one finding",
+          "[Application]\r\napp.mainclass=demo.Main\r\n"
+          "app.classpath=$APPDIR/x.zar\r\n\r\n",
+          {},
+          {"cr-line-ends:2:lines 2, 3, 4 end with a carriage return (CR-LF "
+           "line ends?); it becomes part of the values of \"app.mainclass\" "
+           "and \"app.classpath\""}),
+      row("configuration named after another launcher", m,
+          {"rm " + cfg, "write Contents/app/Draw.cfg " + m},
+          {"Error:", "cfg-other-name:0:\"Draw.cfg\" is there"}),
       row("relative paths, from the Finder",
           m + "app.classpath=hello.zar:/\napp.modulepath=tmp\n"
               "app.splash=$APPDIR/../../a.png\napp.splash=a.png\n",
@@ -243,18 +262,58 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       row("no Info.plist, a library for another machine", m,
           {"rm " + plist, "write " + lib + " " + otherMachine},
           {"Error:", "plist-missing:0", "runtime-wrong-machine:0"}),
-      row("error alert set to values that do not switch it on", m,
+      row("error alert set to values that do not switch it on, or to a "
+          "name one slip away",
+          m,
           {"write " + plist + " " +
-           lsEnvironment("<dict><key>QUERN_ERROR_ALERT</key><string>True"
-                         "</string><key>QUERN_ERROR_ALERT</key><integer>1"
-                         "</integer></dict>")},
-          {"plist-error-alert:0:\"True\"",
-           "plist-error-alert:0:a <integer>, not a <string>"}),
+           lsEnvironment("<dict><key>QUERN_ERROR_ALERT</key><integer>1"
+                         "</integer><key>QUERN_EROR_ALERT</key><string>true"
+                         "</string><key>quern_error_alert</key><string>True"
+                         "</string></dict>")},
+          {"plist-error-alert:0:an integer, not a string",
+           "plist-error-alert:0:\"QUERN_EROR_ALERT\", not QUERN_ERROR_ALERT",
+           "plist-error-alert:0:\"quern_error_alert\""}),
+      row("error alert: a repeated key counts with its last value", m,
+          {"write " + plist + " " +
+           lsEnvironment("<dict><key>QUERN_ERROR_ALERT</key><string>true"
+                         "</string><key>QUERN_ERROR_ALERT</key><string>True"
+                         "</string></dict>")},
+          {"plist-error-alert:0:to \"True\""}),
       row("LSEnvironment no dictionary", m,
           {"write " + plist + " " + lsEnvironment("<array/>")},
-          {"plist-environment:0:a <array>, not a <dict>"}),
-      row("binary Info.plist, not read", m, {"write " + plist + " bplist00"},
-          {}),
+          {"plist-environment:0:an array, not a dictionary"}),
+      row("no identifier, an old minimum system", m,
+          {"write " + plist +
+           " <plist><dict><key>CFBundleExecutable</key><string>App</string>"
+           "<key>CFBundlePackageType</key><string>APPL</string><key>"
+           "LSMinimumSystemVersion</key><string>10.13</string></dict></plist>"},
+          {"plist-identifier:0:CFBundleIdentifier is missing",
+           "plist-minimum-system:0:\"10.13\", below 11.0"}),
+      row("binary Info.plist with a wrong CFBundleExecutable", m,
+          {"cp " + plist + " plist/wrong-executable.bplist"},
+          {"Error:No executable launcher at \"@/Contents/MacOS/Other\"",
+           "plist-executable:0:\"Other\""}),
+      row("a comment between key and value, entities and CDATA", m,
+          {"cp " + plist + " plist/comment-and-references.xml"}, {}),
+      row("'&' in XML: no form reads it, the launcher found by the bundle's "
+          "name",
+          m, {"cp " + plist + " plist/ampersand.xml"},
+          {"plist-unreadable:8:not read as XML: '&' that begins no entity"}),
+      row("'&' in XML, and no launcher by the bundle's name", m,
+          {"cp " + plist + " plist/ampersand.xml", "rm Contents/MacOS/App",
+           "cp Contents/MacOS/Other " + e2e::launcherUnderTest(),
+           "write Contents/MacOS/helper #!/bin/sh"},
+          {"Error:No executable launcher at \"@/Contents/MacOS/App\"",
+           "plist-unreadable:8"}),
+      row("truncated binary Info.plist", m,
+          {"cp " + plist + " plist/truncated.bplist"},
+          {"plist-unreadable:0:not read as binary"}),
+      row("text that is no property list", m,
+          {"write " + plist + " CFBundleExecutable=App"},
+          {"plist-unreadable:0:not a property list"}),
+      row("old-style text property list", m,
+          {"write " + plist + " { CFBundleExecutable = Other; }"},
+          {"plist-not-checked:0"}),
       row("Info.plist a named pipe", m, {"fifo " + plist},
           {"plist-not-read:0:not a regular file"}),
       row("Info.plist linked to /dev/zero", m, {"ln " + plist + " /dev/zero"},
@@ -370,14 +429,18 @@ TEST(BundleCheck, FindingsAndFailuresOfBundles) {
       messages[got.back()] += f["message"].get<std::string>();
       runtimeFinding = runtimeFinding || code.rfind("runtime-", 0) == 0;
       EXPECT_EQ(
-          b.path(code.rfind("plist-", 0) == 0     ? plist
-                 : code.rfind("runtime-", 0) == 0 ? lib
-                 : code.rfind("package-", 0) == 0 ? "Contents/app/.package"
-                                                  : cfg),
+          b.path(code.rfind("plist-", 0) == 0      ? plist
+                 : code.rfind("runtime-", 0) == 0  ? lib
+                 : code.rfind("package-", 0) == 0  ? "Contents/app/.package"
+                 : code.rfind("launcher-", 0) == 0 ? "Contents/MacOS/App"
+                                                   : cfg),
           f["file"]);
       // What stops the start is an error; the rest starts, maybe not as
       // meant. That more of one kind are not listed is only a note.
-      const bool stops = code == "no-main" || code.rfind("runtime-", 0) == 0;
+      const bool stops = code == "no-main" || code == "plist-unreadable" ||
+                         code == "plist-executable" ||
+                         code == "cfg-other-name" ||
+                         code.rfind("runtime-", 0) == 0;
       EXPECT_EQ(code == "more-findings" ? "note"
                 : stops                 ? "error"
                                         : "warning",
@@ -435,6 +498,8 @@ TEST(BundleCheck, LauncherAsTheMacStartsIt) {
                                       row.executable + "</string>";
     b.write(plist, "<plist><dict>" + key +
                        "<key>CFBundlePackageType</key><string>APPL</string>"
+                       "<key>CFBundleIdentifier</key><string>a.b</string>"
+                       "<key>LSMinimumSystemVersion</key><string>12</string>"
                        "</dict></plist>");
     b.write("Contents/MacOS/helper", "#!/bin/sh\n");
     const std::string root = b.temp() / row.bundleName;
@@ -461,6 +526,27 @@ TEST(BundleCheck, LauncherAsTheMacStartsIt) {
       EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
     }
   }
+}
+
+// A binary Info.plist, as release pipelines leave it, is judged as its XML
+// twin: the same report but for the format named.
+TEST(BundleCheck, BinaryInfoPlistReportsAsItsXmlTwin) {
+  const Bundle b("App", mainClassCfg);
+  std::string reports[2];
+  const char* const forms[] = {"xml", "bplist"};
+  for (int i = 0; i != 2; ++i) {
+    fs::copy(
+        e2e::fixturePath("plist/wrong-executable." + std::string(forms[i])),
+        b.path(plist), fs::copy_options::overwrite_existing);
+    const RunResult r = *run(QUERN_CHECK, {b.root()});
+    EXPECT_EQ(1, r.exitCode) << r;
+    reports[i] = r.out;
+    const size_t format = reports[i].find(i ? " (binary)\n" : " (xml)\n");
+    ASSERT_NE(npos, format) << r;
+    reports[i].erase(format, i ? 9 : 6);
+  }
+  EXPECT_EQ(reports[0], reports[1]);
+  EXPECT_NE(npos, reports[1].find("  error alert: on\n")) << reports[1];
 }
 
 // Mach-O launchers and runtimes, made by hand, judged on this host as a Mac
@@ -506,6 +592,12 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
           "runtime-not-library:neither an ELF nor a Mach-O file", ""),
       row("x86_64 launcher", machO("x86_64 exe"), universal({"x86_64 dylib"}),
           2, "", "x86_64:false"),
+      row("x86_64h only behind x86_64", machO("x86_64 exe"),
+          machO("x86_64h dylib"), 1,
+          "runtime-wrong-machine:no x86_64 slice (it holds x86_64h)",
+          "x86_64h:false"),
+      row("x86_64h launcher, x86_64 runtime", machO("x86_64h exe"),
+          machO("x86_64 dylib"), 2, "", "x86_64:false"),
       row("program as runtime", arm, machO("arm64 exe signed"), 1,
           "runtime-not-library:no dynamic library", "arm64:true"),
       row("overlapping slices", arm, overlap, 1,
@@ -558,7 +650,42 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
     }
     EXPECT_FALSE(report["runtime"]["notLoaded"].is_null());
     EXPECT_TRUE(report["runtime"]["loaded"].is_null());
+    // The result names the Macs it fails on.
+    for (const json& load : report["runtime"]["loads"]) {
+      if (row.status == 2 && !load["loads"]) {
+        EXPECT_NE(
+            npos,
+            run(QUERN_CHECK, {b.root()})
+                ->out.find("\nResult: the bundle would launch, but not on " +
+                           load["macs"].get<std::string>() + ", with " +
+                           std::to_string(report["findings"].size()) +
+                           " findings\n"));
+      }
+    }
   }
+}
+
+// A launcher linked to another bundle's copy reads that bundle's files;
+// its format is known whatever the start fails on.
+TEST(BundleCheck, LauncherLinkedToAnotherBundle) {
+  const Bundle shared("App", mainClassCfg);
+  const Bundle b("App", mainClassCfg);
+  b.remove("Contents/MacOS/App");
+  fs::create_symlink(shared.launcher(), b.launcher());
+  shared.remove("Contents/runtime");
+  const json report = check({"--no-home", b.root()});
+  EXPECT_EQ(shared.launcher(), report["launcher"]["linkTarget"]);
+  EXPECT_EQ(shared.cfgPath(), report["configuration"]["used"]);
+  ASSERT_LE(1u, report["findings"].size());
+  EXPECT_EQ("launcher-link", report["findings"][0]["code"]);
+  EXPECT_NE(npos, report["findings"][0]["message"].get<std::string>().find(
+                      "\"" + shared.appDir() + "\", not from this bundle"));
+  EXPECT_EQ(1, report["exitStatus"]);  // the shared copy has no runtime
+  EXPECT_FALSE(report["launcher"]["format"].is_null());
+  EXPECT_EQ(1u, report["launcher"]["architectures"].size());
+  EXPECT_NE(npos, run(QUERN_CHECK, {"--no-home", b.root()})
+                      ->out.find("\n  symbolic link to: " + shared.launcher() +
+                                 "\n"));
 }
 
 TEST(BundleCheck, SampleHasNoFindingAndTheLaunchersVector) {
@@ -577,22 +704,38 @@ TEST(BundleCheck, SampleHasNoFindingAndTheLaunchersVector) {
   EXPECT_EQ(r.record.calls[0].argv, report["arguments"]);
 }
 
-// The setting that tools/make-bundle --error-alert writes, in both reports.
-TEST(BundleCheck, ReportsTheErrorAlertSetting) {
+// What tools/make-bundle writes into Info.plist, in both reports: the
+// error-alert setting and an identity that leaves no finding.
+TEST(BundleCheck, ReportsWhatMakeBundleWrites) {
   const e2e::TempDir t;
   e2e::writeFile(t / "App.cfg", mainClassCfg);
-  for (const std::string option : {"--error-alert", "--force"}) {
-    ASSERT_EQ(0,
-              e2e::makeBundle({"--launcher", e2e::launcherUnderTest(), "--name",
-                               "App", "--cfg", t / "App.cfg", "--no-runtime",
-                               "--force", "--out", t.path(), option})
-                  .exitCode);
-    const bool on = option == "--error-alert";
-    EXPECT_EQ(on, check({t / "App.app"})["infoPlist"]["errorAlert"]) << option;
-    EXPECT_NE(npos, run(QUERN_CHECK, {t / "App.app"})
-                        ->out.find(on ? "\n  error alert: on\n"
-                                      : "\n  error alert: off\n"))
-        << option;
+  const struct {
+    std::vector<std::string> options;
+    bool alert;
+    std::string identifier;
+  } rows[] = {
+      {{"--error-alert", "--identifier", "com.example.a"},
+       true,
+       "com.example.a"},
+      {{"--package", "com.example.b"}, false, "com.example.b"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.options[0]);
+    std::vector<std::string> args = {"--launcher",    e2e::launcherUnderTest(),
+                                     "--name",        "App",
+                                     "--cfg",         t / "App.cfg",
+                                     "--runtime-lib", e2e::standInRuntimeLib(),
+                                     "--force",       "--out",
+                                     t.path()};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    ASSERT_EQ(0, e2e::makeBundle(args).exitCode);
+    const json report = check({"--no-home", t / "App.app"});
+    EXPECT_EQ(0, report["exitStatus"]) << report["findings"].dump(1);
+    EXPECT_EQ(row.alert, report["infoPlist"]["errorAlert"]);
+    EXPECT_EQ(row.identifier, report["infoPlist"]["bundleIdentifier"]);
+    EXPECT_NE(npos, run(QUERN_CHECK, {"--no-home", t / "App.app"})
+                        ->out.find(row.alert ? "\n  error alert: on\n"
+                                             : "\n  error alert: off\n"));
   }
 }
 

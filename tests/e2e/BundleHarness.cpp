@@ -251,9 +251,10 @@ void Bundle::make(const std::string& cfgText, const std::string& outDir) {
   const std::string cfgInput = inputDir / "input.cfg";
   writeFile(cfgInput, cfgText);
 
-  const RunResult made = makeBundle(
-      {"--launcher", launcherUnderTest(), "--name", appName, "--cfg", cfgInput,
-       "--runtime-lib", standInRuntimeLib(), "--out", outDir});
+  const RunResult made =
+      makeBundle({"--launcher", launcherUnderTest(), "--name", appName, "--cfg",
+                  cfgInput, "--runtime-lib", standInRuntimeLib(),
+                  "--identifier", "com.example.app", "--out", outDir});
   // The helper prints the bundle's path with the output directory resolved.
   const std::string suffix = "/" + appName + ".app\n";
   if (made.exitCode != 0 || made.out.size() <= suffix.size() ||

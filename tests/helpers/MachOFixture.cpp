@@ -23,9 +23,10 @@ std::string machO(const std::string& slice) {
   poke(file, 0, 0xfeedfacf, 4, false);
   poke(file, 4, arm ? 0x0100000c : 0x01000007, 4, false);
   poke(file, 8,
-       slice.compare(0, 7, "arm64e ") == 0 ? 0x80000002
-       : arm                               ? 0
-                                           : 3,
+       slice.compare(0, 7, "arm64e ") == 0    ? 0x80000002
+       : arm                                  ? 0
+       : slice.compare(0, 8, "x86_64h ") == 0 ? 8
+                                              : 3,
        4, false);
   poke(file, 12, slice.find(" dylib") != std::string::npos ? 6 : 2, 4, false);
   file.resize(32);

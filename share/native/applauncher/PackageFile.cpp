@@ -3,7 +3,6 @@
 #include <istream>
 
 #include "ErrorHandling.h"
-#include "FileReader.h"
 #include "FileUtils.h"
 #include "Log.h"
 
@@ -24,16 +23,22 @@ PackageFile PackageFile::loadFromAppDir(const std::string& appDirPath) {
   if (!file.open(path)) {
     QUERN_THROW("Error opening \"" << path << "\" file: " << lastCRTError());
   }
-  std::istream input(&file);
+  std::string packageName;
+  if (const std::optional<std::string> line = firstLine(file)) {
+    LOG_TRACE("Package name is [" << *line << "]");
+    packageName = tstrings::any(*line).str();
+  }
+  return PackageFile(packageName);
+}
 
+std::optional<std::string> PackageFile::firstLine(FileReader& file) {
   // A first line that cannot be read whole names no package, as an empty
   // file does (a directory is such a file): a name cut short would point the
   // launcher at another package's configuration.
+  std::istream input(&file);
   std::string line;
-  std::string packageName;
   if (std::getline(input, line) && file.readError() == 0) {
-    LOG_TRACE("Package name is [" << line << "]");
-    packageName = tstrings::any(line).str();
+    return line;
   }
-  return PackageFile(packageName);
+  return std::nullopt;
 }

@@ -1,61 +1,91 @@
 #include "FileReader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 
 FileReader::~FileReader() {
-  if (file_) {
-    std::fclose(file_);
+  if (fd_ >= 0) {
+    ::close(fd_);
   }
 }
 
 bool FileReader::open(const std::string& path) {
-  file_ = std::fopen(path.c_str(), "rb");
-  if (!file_) {
+  fd_ = ::open(path.c_str(), O_RDONLY);
+  if (fd_ < 0) {
     return false;
   }
-  // This buffer is the only one: every byte is copied once.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
+  const int fd = fd_;
+  read_ = [fd](char* buffer, std::size_t size,
+               std::uint64_t offset) -> std::ptrdiff_t {
+    // No file holds bytes where an offset cannot point.
+    if (offset >
+        static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+      return 0;
+    }
+    ssize_t count;
+    do {
+      count = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+    } while (count < 0 && errno == EINTR);
+    return count;
+  };
   return true;
+}
+
+std::ptrdiff_t FileReader::readOnce(char* buffer, std::size_t size,
+                                    std::uint64_t offset) {
+  if (!read_ || readError_ != 0) {
+    return 0;
+  }
+  errno = 0;
+  const std::ptrdiff_t count = read_(buffer, size, offset);
+  if (count < 0) {
+    readError_ = errno != 0 ? errno : EIO;
+    return 0;
+  }
+  return count;
 }
 
 FileReader::int_type FileReader::underflow() {
   if (gptr() < egptr()) {
     return traits_type::to_int_type(*gptr());
   }
-  if (!file_ || readError_ != 0) {
-    return traits_type::eof();
-  }
-  errno = 0;
-  const std::size_t count = std::fread(buffer_, 1, sizeof buffer_, file_);
   // The bytes read before a failure still count; the stream ends after them.
-  if (std::ferror(file_)) {
-    readError_ = errno != 0 ? errno : EIO;
-  }
+  const std::ptrdiff_t count = readOnce(buffer_, sizeof buffer_, position_);
   if (count == 0) {
     return traits_type::eof();
   }
+  position_ += static_cast<std::uint64_t>(count);
   setg(buffer_, buffer_, buffer_ + count);
   return traits_type::to_int_type(*gptr());
 }
 
-bool FileReader::readStart(const std::string& path, std::size_t maxSize,
-                           std::string& bytes) {
-  bytes.clear();
-  FileReader reader;
-  if (!reader.open(path)) {
-    return false;
-  }
-  char chunk[4096];
-  while (bytes.size() < maxSize) {
-    const std::size_t wanted = std::min(sizeof chunk, maxSize - bytes.size());
-    const std::streamsize got =
-        reader.sgetn(chunk, static_cast<std::streamsize>(wanted));
-    bytes.append(chunk, static_cast<std::size_t>(got));
-    if (static_cast<std::size_t>(got) < wanted) {
+std::string FileReader::readAt(std::uint64_t offset, std::size_t size) {
+  std::string bytes(size, '\0');
+  std::size_t got = 0;
+  while (got < size) {
+    const std::ptrdiff_t count =
+        readOnce(&bytes[got], size - got, offset + got);
+    if (count == 0) {
       break;
     }
+    got += static_cast<std::size_t>(count);
   }
+  bytes.resize(got);
+  return bytes;
+}
+
+bool FileReader::readStart(const std::string& path, std::size_t maxSize,
+                           std::string& bytes) {
+  FileReader reader;
+  if (!reader.open(path)) {
+    bytes.clear();
+    return false;
+  }
+  bytes = reader.readAt(0, maxSize);
   if (reader.readError() != 0) {
     errno = reader.readError();
     return false;

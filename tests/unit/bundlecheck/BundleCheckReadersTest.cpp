@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "InfoPlist.h"
+#include "LauncherVersion.h"
 #include "LibraryFile.h"
+#include "VersionMarker.h"
 #include "helpers/MachOFixture.h"
 
 namespace {
@@ -13,6 +17,7 @@ using testsupport::machO;
 using testsupport::poke;
 using testsupport::universal;
 using namespace bundlecheck;
+const size_t npos = std::string::npos;
 
 LibraryHeader parse(const std::string& file) {
   return parseLibraryHeader(file.size(), [&](uint64_t at, size_t size) {
@@ -47,6 +52,9 @@ TEST(BundleCheckReaders, LibraryHeaders) {
   poke(commandCount, 16, 1000000, 4, false);
   poke(zeroCommand, 36, 0, 4, false);
   poke(signatureOut, 40, 1u << 30, 4, false);
+  std::string inTable = two, emptySignature = machO("arm64 dylib signed");
+  poke(inTable, 8 + 8, 16, 4, true);  // slice 1 inside the table
+  poke(emptySignature, 44, 0, 4, false);
   std::string lying = two;  // the table says arm64e for an arm64 slice
   poke(lying, 8 + 24, 0x80000002, 4, true);
   std::string classFile = "\xca\xfe\xba\xbe\x00\x00\x00\x34";
@@ -83,6 +91,10 @@ TEST(BundleCheckReaders, LibraryHeaders) {
        "arm64 unsigned !load command 1 has size 0"},
       {"signature past the end", signatureOut, LibraryHeader::MachO,
        "arm64 unsigned !its code signature lies outside the file"},
+      {"signature of 0 bytes", emptySignature, LibraryHeader::MachO,
+       "arm64 unsigned !its code signature lies outside the file"},
+      {"slice inside the universal header", inTable, LibraryHeader::Universal,
+       " ! slice 1 (x86_64) lies outside the file"},
       {"compiled class file", classFile, LibraryHeader::Unknown, ""},
       {"text", "[Application]\n", LibraryHeader::Unknown, ""},
   };
@@ -91,11 +103,59 @@ TEST(BundleCheckReaders, LibraryHeaders) {
     const LibraryHeader h = parse(row.file);
     EXPECT_EQ(row.kind, h.kind) << h.description;
     EXPECT_EQ(row.summary, summary(h)) << h.description;
-    // Every prefix of the file reads without a crash or a hang.
-    for (size_t size = 0; size < row.file.size(); size += 7) {
-      parse(row.file.substr(0, size));
+    // No file cut short reads as a well-formed one.
+    for (size_t size = 0;
+         row.summary.find('!') == npos && size < row.file.size(); ++size) {
+      const LibraryHeader cut = parse(row.file.substr(0, size));
+      EXPECT_TRUE(cut.kind == LibraryHeader::Unknown ||
+                  summary(cut).find('!') != npos)
+          << size << ": " << cut.description;
     }
   }
+
+  // Load commands of more than 16 MiB are refused unread, however large
+  // the file.
+  std::string large = machO("arm64 dylib signed");
+  poke(large, 20, (16 << 20) + 16, 4, false);
+  const LibraryHeader h =
+      parseLibraryHeader(64 << 20, [&](uint64_t at, size_t size) {
+        EXPECT_LE(size, 4096u);
+        return at < large.size() ? large.substr(at, size)
+                                 : std::string(size, '\0');
+      });
+  EXPECT_EQ(
+      "arm64 unsigned !load commands of 16777232 bytes do not fit in "
+      "the file",
+      summary(h));
+}
+
+// The version a launcher's marker names, and none when reading fails first.
+TEST(BundleCheckReaders, LauncherVersion) {
+  const std::string marker = QUERN_VERSION_MARKER_PREFIX "2.1";
+  const std::string file =
+      std::string(3000, 'x') + marker + '\0' + std::string(3000, 'y');
+  const struct {
+    size_t failAt;
+    std::optional<std::string> version;
+  } rows[] = {{npos, "2.1"}, {1000, std::nullopt}, {5000, "2.1"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.failAt);
+    FileReader reader(
+        [&](char* buffer, size_t size, uint64_t at) -> std::ptrdiff_t {
+          if (at >= row.failAt) {
+            errno = EIO;
+            return -1;
+          }
+          return static_cast<std::ptrdiff_t>(
+              file.copy(buffer, std::min<size_t>(size, 1000), at));
+        });
+    EXPECT_EQ(row.version, launcherVersion(reader));
+  }
+  FileReader plain([&](char* buffer, size_t size, uint64_t at) {
+    return static_cast<std::ptrdiff_t>(
+        at < 3000 ? std::string(3000, 'x').copy(buffer, size, at) : 0);
+  });
+  EXPECT_EQ("", launcherVersion(plain));
 }
 
 TEST(BundleCheckReaders, InfoPlist) {
@@ -103,12 +163,17 @@ TEST(BundleCheckReaders, InfoPlist) {
     std::string text, format, executable, type;  // "-" for no value
   } rows[] = {
       {"<plist><dict><key>CFBundleExecutable</key>\n <string>A &amp; "
-       "B</string><key>CFBundlePackageType</key><string>APPL</string>",
+       "B</string><key>CFBundlePackageType</key><string>APPL</string></dict>"
+       "</plist>",
        "xml", "A & B", "APPL"},
-      {"<plist><key>CFBundleExecutable</key><integer>1</integer>", "xml", "-",
-       "-"},
-      {"<plist><key>CFBundleExecutable</key><string>unclosed", "xml", "-", "-"},
-      {"bplist00<plist>", "binary", "-", "-"},
+      {"<plist><dict><key>CFBundleExecutable</key><integer>1</integer>"
+       "</dict></plist>",
+       "xml", "-", "-"},
+      {"<plist><array/></plist>", "xml, not read", "-", "-"},
+      {"<plist><key>CFBundleExecutable</key><string>unclosed", "xml, not read",
+       "-", "-"},
+      {"bplist00<plist>", "binary, not read", "-", "-"},
+      {"{ CFBundleExecutable = App; }", "old-style, not checked", "-", "-"},
       {"CFBundleExecutable", "not a property list", "-", "-"},
   };
   for (const auto& row : rows) {
@@ -117,6 +182,7 @@ TEST(BundleCheckReaders, InfoPlist) {
     EXPECT_EQ(row.format, plist.format);
     EXPECT_EQ(row.executable, plist.bundleExecutable.value_or("-"));
     EXPECT_EQ(row.type, plist.bundlePackageType.value_or("-"));
+    EXPECT_EQ(row.format != "xml", !plist.root.has_value());
   }
 }
 

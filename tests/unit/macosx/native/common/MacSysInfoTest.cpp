@@ -186,6 +186,8 @@ class MacSysInfoModulePath : public ::testing::Test {
 TEST_F(MacSysInfoModulePath, StartedDirectly) {
   const std::string t = tmp.path();
   expectProbe("/", real, real, real);
+  // From the root, a relative path gains one slash, not two.
+  expectProbe("/", real.substr(1), real, real);
   expectProbe(t, "real/probe", real, real);
   // As dyld since macOS 12, the leading "./" is dropped.
   expectProbe(t, "./real/probe", real, real);

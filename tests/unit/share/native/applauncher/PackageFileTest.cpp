@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,33 @@ TEST(PackageFileLoadFromAppDir, NameIsTheFirstLineByteForByte) {
   const ScopedLogAppender installed(&log);
   EXPECT_EQ("", PackageFile::loadFromAppDir(emptyDir.path()).getPackageName());
   EXPECT_TRUE(log.events.empty());
+}
+
+// A first line cut short by a failed read names no package; a failure
+// after the line ends does not matter.
+TEST(PackageFileFirstLine, OnlyALineReadWholeCounts) {
+  const struct {
+    std::string bytes;  // the read fails after these
+    std::optional<std::string> line;
+  } rows[] = {
+      {"com.exa", std::nullopt},
+      {"com.example\nrest", "com.example"},
+      {"\n", ""},
+      {"", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    bool failed = false;
+    FileReader file([&](char* buffer, size_t, uint64_t) -> std::ptrdiff_t {
+      if (failed) {
+        errno = EIO;
+        return -1;
+      }
+      failed = true;
+      return static_cast<std::ptrdiff_t>(row.bytes.copy(buffer, 100));
+    });
+    EXPECT_EQ(row.line, PackageFile::firstLine(file));
+  }
 }
 
 TEST(PackageFileLoadFromAppDir, FileThatCannotBeOpenedFails) {
