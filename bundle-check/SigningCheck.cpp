@@ -581,6 +581,7 @@ void checkBundleSigning(Report& report) {
         " the launcher at " + inQuotes(report.launcherPath) +
         ": it does not match its signature";
     report.errorCause.reset();
+    report.errorCutAtLoaderText = false;
   }
   if (hardened && !jit) {
     add(Code::LauncherNoJit, report.launcherPath,

@@ -151,11 +151,6 @@ TEST(BundleCheckReaders, LauncherVersion) {
         });
     EXPECT_EQ(row.version, launcherVersion(reader));
   }
-  FileReader plain([&](char* buffer, size_t size, uint64_t at) {
-    return static_cast<std::ptrdiff_t>(
-        at < 3000 ? std::string(3000, 'x').copy(buffer, size, at) : 0);
-  });
-  EXPECT_EQ("", launcherVersion(plain));
 }
 
 TEST(BundleCheckReaders, InfoPlist) {

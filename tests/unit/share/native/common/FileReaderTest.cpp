@@ -5,7 +5,6 @@
 #include <string>
 
 #include "FileReader.h"
-#include "helpers/TestSupport.h"
 
 namespace {
 
@@ -56,23 +55,6 @@ TEST(FileReader, AFailedReadEndsTheBytesAndIsRecorded) {
   EXPECT_EQ("second", reader.readAt(6, 6));
   EXPECT_EQ("", reader.readAt(100, 6));
   EXPECT_EQ(0, reader.readError());
-}
-
-TEST(FileReader, ReadsAFileAndTellsWhyItCannot) {
-  const testsupport::TempDir dir;
-  testsupport::writeFile(dir / "f", "0123456789");
-  std::string bytes;
-  EXPECT_TRUE(FileReader::readStart(dir / "f", 4, bytes));
-  EXPECT_EQ("0123", bytes);
-  FileReader file;
-  ASSERT_TRUE(file.open(dir / "f"));
-  EXPECT_EQ("789", file.readAt(7, 10));
-
-  errno = 0;
-  EXPECT_FALSE(FileReader::readStart(dir / "missing", 4, bytes));
-  EXPECT_EQ(ENOENT, errno);
-  EXPECT_FALSE(FileReader::readStart(dir.path(), 4, bytes));
-  EXPECT_EQ(EISDIR, errno);
 }
 
 }  // namespace
