@@ -443,6 +443,10 @@ std::vector<SignatureState> signatureStates(const SignedFile& file) {
       if (s.entitlementsSeal != Seal::Absent) {
         state.seals.emplace_back("entitlements", sealText(s.entitlementsSeal));
       }
+      if (!s.entitlementsProblem.empty()) {
+        state.seals.emplace_back("entitlements list",
+                                 "not read: " + s.entitlementsProblem);
+      }
       if (!s.signature.derEntitlements.empty()) {
         state.seals.emplace_back(
             "DER entitlements",
