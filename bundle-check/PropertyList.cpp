@@ -941,12 +941,14 @@ class BinaryReader {
   }
 
   bool readString(uint64_t ref, std::string& out) {
-    PlistValue key;
-    if (!readObject(ref, key, maxDepth)) {
-      return false;
-    }
-    if (key.type != PlistValue::Type::String) {
+    const unsigned type =
+        ref < offsets.size() ? byte(offsets[ref]) >> 4 : unsigned(5);
+    if (type != 5 && type != 6) {
       return fail("a dictionary key that is not a string");
+    }
+    PlistValue key;
+    if (!readObject(ref, key, 1)) {
+      return false;
     }
     out = std::move(key.text);
     return true;

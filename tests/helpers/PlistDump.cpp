@@ -93,7 +93,7 @@ std::string json(const PlistValue& v) {
 int main(int argc, char* argv[]) {
   for (int i = 1; i < argc; ++i) {
     std::string bytes;
-    if (!FileReader::readStart(argv[i], 64 << 20, bytes)) {
+    if (!FileReader::readStart(argv[i], 4 << 20, bytes)) {
       std::cerr << "plist_dump: cannot read " << argv[i] << "\n";
       return 2;
     }
