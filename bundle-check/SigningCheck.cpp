@@ -1,12 +1,11 @@
 #include "SigningCheck.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
-#include <set>
 
 #include "FileReader.h"
 #include "Names.h"
