@@ -20,6 +20,7 @@
 #include "MacAppLauncher.h"
 #include "Names.h"
 #include "Platform.h"
+#include "SigningCheck.h"
 #include "SysInfo.h"
 #include "ZvmLauncher.h"
 #include "app.h"
@@ -195,7 +196,14 @@ void firstPass(const Options& options, const std::string& givenPath,
   bool loadsSomewhere = false;
   std::string causes;
   bool launcherFails = true;
-  for (const ArchOutcome& outcome : weighPlatform(launcher, runtime)) {
+  std::vector<ArchOutcome> outcomes = weighPlatform(launcher, runtime);
+  if (launcher.isMachO() && runtime.isMachO()) {
+    const SignedFile runtimeSigning = readSignedFile(report.libPath);
+    report.libSignatures = signatureStates(runtimeSigning);
+    weighRuntimeSigning(readSignedFile(launcherPath), runtimeSigning, outcomes,
+                        report);
+  }
+  for (const ArchOutcome& outcome : outcomes) {
     report.platform.push_back(
         ArchLoad{outcome.arch, outcome.macs, outcome.code});
     if (outcome.loads()) {
@@ -285,6 +293,7 @@ Report inspect(const Options& options) {
     report.error = errorLine.line;
     report.errorCause.reset();
   }
+  checkBundleSigning(report);
   return report;
 }
 

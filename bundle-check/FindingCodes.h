@@ -136,7 +136,47 @@ enum class Severity { Error, Warning, Note };
       "the launcher's header or slice is one the Mac does not start")          \
   ROW(LauncherLink, "launcher-link", Warning,                                  \
       "the launcher is a symbolic link into another bundle, so it reads that " \
-      "bundle's package file, configuration and runtime")
+      "bundle's package file, configuration and runtime")                      \
+  /* Code signing */                                                           \
+  ROW(LauncherModified, "launcher-modified", Error,                            \
+      "the launcher's code no longer matches its signature, or the "           \
+      "signature cannot be read: the kernel kills it on Macs with Apple "      \
+      "silicon, and on Intel Macs too when it has the hardened runtime")       \
+  ROW(RuntimeModified, "runtime-modified", Error,                              \
+      "the runtime library's code no longer matches its signature, or the "    \
+      "signature cannot be read: the loader refuses it")                       \
+  ROW(RuntimeLibraryValidation, "runtime-library-validation", Error,           \
+      "the launcher has the hardened runtime without "                         \
+      "`com.apple.security.cs.disable-library-validation`, and the runtime "   \
+      "is not signed with the launcher's Team ID: the loader refuses it")      \
+  ROW(LauncherNoJit, "launcher-no-jit", Warning,                               \
+      "a hardened launcher with neither `com.apple.security.cs.allow-jit` "    \
+      "nor `com.apple.security.cs.allow-unsigned-executable-memory`: the "     \
+      "virtual machine's compiler dies at its first compilation")              \
+  ROW(LibraryValidationOff, "library-validation-off", Note,                    \
+      "`com.apple.security.cs.disable-library-validation` also lets a "        \
+      "per-user `app.runtime` load a foreign library into the signed "         \
+      "application")                                                           \
+  ROW(LauncherNoTeamId, "launcher-no-team-id", Note,                           \
+      "the launcher is ad hoc or not signed: a downloaded copy is blocked "    \
+      "unless it is signed with a Developer ID and notarized")                 \
+  ROW(SealInfoPlist, "seal-info-plist", Error,                                 \
+      "`Info.plist` changed or went missing after the launcher sealed it: a "  \
+      "downloaded copy is reported as damaged")                                \
+  ROW(SealResources, "seal-resources", Error,                                  \
+      "`_CodeSignature/CodeResources` changed, went missing or cannot be "     \
+      "read after the launcher sealed it: a downloaded copy is reported as "   \
+      "damaged")                                                               \
+  ROW(SealFile, "seal-file", Error,                                            \
+      "a file under `Contents` changed or went missing after the bundle was "  \
+      "sealed, or was added and is not sealed: a downloaded copy is "          \
+      "reported as damaged")                                                   \
+  ROW(UnsignedCode, "unsigned-code", Warning,                                  \
+      "a Mach-O file under `Contents` with a slice that is not signed: "       \
+      "notarization rejects the bundle")                                       \
+  ROW(CodeWalkCapped, "code-walk-capped", Warning,                             \
+      "`Contents` holds more files than the check walks (20000); the rest "    \
+      "were not checked for signatures and seals")
 
 enum class Code {
 #define BUNDLECHECK_ENUMERATOR(id, code, severity, meaning) id,

@@ -105,6 +105,8 @@ void readElf(const std::string& h, LibraryHeader& header) {
 // The slice of `size` bytes at `offset`: its header and load commands.
 MachOSlice readSlice(const ReadAt& readAt, uint64_t offset, uint64_t size) {
   MachOSlice slice;
+  slice.offset = offset;
+  slice.size = size;
   const std::string h = readAt(offset, 32);
   const uint64_t magic = field(h, 0, 4, false);
   if (magic != 0xfeedfacf && magic != 0xfeedface) {
@@ -154,6 +156,8 @@ MachOSlice readSlice(const ReadAt& readAt, uint64_t offset, uint64_t size) {
         return slice;
       }
       slice.isSigned = true;
+      slice.signatureOffset = dataAt;
+      slice.signatureSize = dataSize;
     }
     at += commandSize;
   }

@@ -20,6 +20,12 @@ struct MachOSlice {
   std::string arch;  // "arm64", "arm64e", "x86_64", "CPU type 18", ...
   uint32_t fileType = 0;
   bool isSigned = false;  // LC_CODE_SIGNATURE with its data in the slice
+  // Where the slice lies in the file, and its signature data in the slice
+  // (both 0 when unsigned).
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  uint64_t signatureOffset = 0;
+  uint64_t signatureSize = 0;
   // Why the loader refuses this slice; empty when it reads well.
   std::string problem;
 

@@ -25,9 +25,10 @@ ArchOutcome weighElf(const LibraryHeader& launcher,
   return outcome;
 }
 
-// The runtime's slice that a process of the launcher's `slice` loads.
-const MachOSlice* matching(const MachOSlice& slice,
-                           const LibraryHeader& runtime) {
+}  // namespace
+
+const MachOSlice* runtimeSliceFor(const MachOSlice& slice,
+                                  const LibraryHeader& runtime) {
   const MachOSlice* found = nullptr;
   for (const MachOSlice& candidate : runtime.slices) {
     if (candidate.cpuType != slice.cpuType) {
@@ -45,6 +46,8 @@ const MachOSlice* matching(const MachOSlice& slice,
   }
   return found;
 }
+
+namespace {
 
 void weighSlice(const MachOSlice& slice, const LibraryHeader& runtime,
                 ArchOutcome& outcome) {
@@ -72,7 +75,7 @@ void weighSlice(const MachOSlice& slice, const LibraryHeader& runtime,
     return fail(Code::RuntimeMalformed,
                 "runtime library is malformed: " + runtime.problem);
   }
-  const MachOSlice* found = matching(slice, runtime);
+  const MachOSlice* found = runtimeSliceFor(slice, runtime);
   if (!found) {
     std::string held;
     bool arm64e = false;

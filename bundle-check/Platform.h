@@ -32,6 +32,11 @@ struct ArchOutcome {
   }
 };
 
+// The runtime's slice that a process of the launcher's `slice` loads; null
+// when there is none.
+const MachOSlice* runtimeSliceFor(const MachOSlice& slice,
+                                  const LibraryHeader& runtime);
+
 // A launcher that is neither ELF nor Mach-O is taken to be this host's.
 std::vector<ArchOutcome> weighPlatform(const LibraryHeader& launcher,
                                        const LibraryHeader& runtime);

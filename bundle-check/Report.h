@@ -32,6 +32,26 @@ struct Architecture {
   std::optional<bool> isSigned;
 };
 
+// The code signature of one architecture of the launcher or the runtime.
+struct SignatureState {
+  std::string arch;
+  // "not signed", "ad hoc", "linker-signed", "Team ID <id>", "signed, no
+  // Team ID", or "unreadable: <why>".
+  std::string kind;
+  std::string teamId;  // empty without one
+  bool hardenedRuntime = false;
+  // Whether the CMS blob holds a signature (never verified here); unset
+  // for unsigned and unreadable slices.
+  std::optional<bool> cmsSignature;
+  // The entitlements granted that matter to the launcher, short names
+  // ("allow-jit", ...).
+  std::vector<std::string> entitlements;
+  // Each seal the signature holds, in order, and its state: "code",
+  // "entitlements", "Info.plist", "resources"; "intact", "changed: <why>",
+  // "missing" or "not checked: <why>".
+  std::vector<std::pair<std::string, std::string>> seals;
+};
+
 // Whether the runtime library loads into one architecture of the launcher.
 struct ArchLoad {
   std::string arch;
@@ -61,6 +81,7 @@ struct Report {
   // Of a regular file; empty when it has none, no value when it cannot be
   // read.
   std::optional<std::string> launcherVersion = std::string();
+  std::vector<SignatureState> launcherSignatures;  // of a Mach-O launcher
 
   std::string infoPlistPath;
   std::string infoPlistFormat;  // "xml", "binary", "other", "missing", ...
@@ -87,7 +108,8 @@ struct Report {
   std::string libPath;  // the library chosen; empty when none
   std::string libFormat;
   std::vector<Architecture> libArchitectures;
-  std::vector<ArchLoad> platform;  // one for each of the launcher's
+  std::vector<SignatureState> libSignatures;  // of a Mach-O library
+  std::vector<ArchLoad> platform;             // one for each of the launcher's
   bool loadAttempted = false;
   bool loaded = false;
   // Why --load-runtime did not load the library; empty when it did or was

@@ -79,6 +79,49 @@ nlohmann::ordered_json orNull(const std::string& value) {
                        : nlohmann::ordered_json(value);
 }
 
+// One line for each architecture's signature: its kind, the hardened
+// runtime, the entitlements that matter here and the state of each seal.
+void writeSignatures(const std::vector<SignatureState>& list,
+                     std::ostream& out) {
+  for (const SignatureState& state : list) {
+    out << "  signature (" << state.arch << "): " << shown(state.kind);
+    if (!state.seals.empty()) {
+      std::string granted, seals;
+      for (const std::string& name : state.entitlements) {
+        granted += (granted.empty() ? "" : ", ") + name;
+      }
+      for (const auto& seal : state.seals) {
+        seals += (seals.empty() ? "" : ", ") + seal.first + " " + seal.second;
+      }
+      out << "; hardened runtime: " << yesNo(state.hardenedRuntime)
+          << "; entitlements: " << (granted.empty() ? "none" : granted)
+          << "; seals: " << shown(seals);
+    }
+    out << "\n";
+  }
+}
+
+nlohmann::ordered_json signatures(const std::vector<SignatureState>& list) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (const SignatureState& state : list) {
+    nlohmann::ordered_json seals = nlohmann::ordered_json::object();
+    for (const auto& seal : state.seals) {
+      seals[seal.first] = seal.second;
+    }
+    json.push_back(
+        {{"architecture", state.arch},
+         {"kind", state.kind},
+         {"teamId", orNull(state.teamId)},
+         {"hardenedRuntime", state.hardenedRuntime},
+         {"cmsSignature", state.cmsSignature
+                              ? nlohmann::ordered_json(*state.cmsSignature)
+                              : nlohmann::ordered_json()},
+         {"entitlements", state.entitlements},
+         {"seals", seals}});
+  }
+  return json;
+}
+
 nlohmann::ordered_json architectures(const std::vector<Architecture>& list) {
   nlohmann::ordered_json json = nlohmann::ordered_json::array();
   for (const Architecture& arch : list) {
@@ -123,6 +166,7 @@ void writeText(const Report& report, std::ostream& out) {
     if (report.launcherIsRegularFile) {
       out << "  version: " << versionText(report.launcherVersion) << "\n";
     }
+    writeSignatures(report.launcherSignatures, out);
     out << "Info.plist: " << shown(report.infoPlistPath) << " ("
         << report.infoPlistFormat << ")\n";
     if (report.errorAlert) {
@@ -165,6 +209,7 @@ void writeText(const Report& report, std::ostream& out) {
     if (!report.libPath.empty()) {
       out << "  library: " << shown(report.libPath)
           << "\n  format: " << report.libFormat << "\n";
+      writeSignatures(report.libSignatures, out);
     }
     // Whether it loads, for each architecture of the launcher.
     for (const ArchLoad& load : report.platform) {
@@ -241,6 +286,7 @@ void writeJson(const Report& report, std::ostream& out) {
         {"linkTarget", orNull(report.launcherLinkTarget)},
         {"format", orNull(report.launcherFormat)},
         {"architectures", architectures(report.launcherArchitectures)},
+        {"signatures", signatures(report.launcherSignatures)},
         {"version", orNull(report.launcherVersion.value_or(""))}}},
       {"infoPlist",
        {{"path", orNull(report.infoPlistPath)},
@@ -269,6 +315,7 @@ void writeJson(const Report& report, std::ostream& out) {
         {"library", orNull(report.libPath)},
         {"format", orNull(report.libFormat)},
         {"architectures", architectures(report.libArchitectures)},
+        {"signatures", signatures(report.libSignatures)},
         {"loads", loads},
         {"loaded", report.loadAttempted ? nlohmann::ordered_json(report.loaded)
                                         : nlohmann::ordered_json()},

@@ -574,9 +574,12 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
                       std::string architectures) {
     return Row{what, launcher, runtime, status, finding, architectures};
   };
+  // Every launcher here is ad hoc or unsigned, and most hold an unsigned
+  // x86_64 slice: the distribution findings about that are left to
+  // BundleSigning; the rows' status counts them.
   const Row rows[] = {
       row("universal runtime", fat,
-          universal({"x86_64 dylib", "arm64 dylib signed"}, true), 0, "",
+          universal({"x86_64 dylib", "arm64 dylib signed"}, true), 2, "",
           "x86_64:false arm64:true"),
       row("no x86_64 slice", fat, machO("arm64 dylib signed"), 2,
           "runtime-wrong-machine:on Intel Macs (x86_64)", "arm64:true"),
@@ -593,13 +596,13 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
       row("text file", arm, "not a library\n", 1,
           "runtime-not-library:neither an ELF nor a Mach-O file", ""),
       row("x86_64 launcher", machO("x86_64 exe"), universal({"x86_64 dylib"}),
-          0, "", "x86_64:false"),
+          2, "", "x86_64:false"),
       row("x86_64h only behind x86_64", machO("x86_64 exe"),
           machO("x86_64h dylib"), 1,
           "runtime-wrong-machine:no x86_64 slice (it holds x86_64h)",
           "x86_64h:false"),
       row("x86_64h launcher, x86_64 runtime", machO("x86_64h exe"),
-          machO("x86_64 dylib"), 0, "", "x86_64:false"),
+          machO("x86_64 dylib"), 2, "", "x86_64:false"),
       row("program as runtime", arm, machO("arm64 exe signed"), 1,
           "runtime-not-library:no dynamic library", "arm64:true"),
       row("overlapping slices", arm, overlap, 1,
@@ -618,9 +621,15 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
     const json report = check({"--load-runtime", b.root()});
     EXPECT_EQ(row.status, report["exitStatus"]);
     EXPECT_EQ(elf.record.calls[0].argv, report["arguments"]);
-    ASSERT_EQ(row.finding.empty() ? 0u : 1u, report["findings"].size());
+    json findings = json::array();
+    for (const json& f : report["findings"]) {
+      if (f["code"] != "launcher-no-team-id" && f["code"] != "unsigned-code") {
+        findings.push_back(f);
+      }
+    }
+    ASSERT_EQ(row.finding.empty() ? 0u : 1u, findings.size());
     if (!row.finding.empty()) {
-      const json& f = report["findings"][0];
+      const json& f = findings[0];
       const size_t colon = row.finding.find(':');
       EXPECT_EQ(row.finding.substr(0, colon), f["code"]);
       EXPECT_NE(npos, f["message"].get<std::string>().find(
@@ -653,8 +662,9 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
             npos,
             run(QUERN_CHECK, {b.root()})
                 ->out.find("\nResult: the bundle would launch, but not on " +
-                           load["macs"].get<std::string>() +
-                           ", with 1 finding\n"));
+                           load["macs"].get<std::string>() + ", with " +
+                           std::to_string(report["findings"].size()) +
+                           " findings\n"));
       }
     }
   }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "helpers/FixtureSigner.h"
+
 namespace testsupport {
 
 void poke(std::string& file, size_t at, uint64_t value, int bytes,
@@ -35,6 +37,11 @@ std::string machO(const std::string& slice) {
       poke(file, 16 + 4 * i, fields[i], 4, false);
     }
     file.resize(64);
+    // A linker's ad-hoc signature of the 48 bytes before it.
+    SignOptions options;
+    options.identifier = "fixture";
+    options.linkerStyle = true;
+    file = resign(file, options);
   }
   return file;
 }

@@ -1,8 +1,8 @@
 // Small Mach-O files made by hand (tests/fixtures/macho/README.md): a
-// 64-bit header and, in a signed slice, one LC_CODE_SIGNATURE naming 16
-// bytes of signature data at its end. A slice is "ARCH KIND" or "ARCH KIND
-// signed", with ARCH arm64, arm64e, x86_64 or x86_64h and KIND exe or
-// dylib.
+// 64-bit header and, in a signed slice, one LC_CODE_SIGNATURE naming an
+// ad-hoc signature, as a linker writes it, at its end. A slice is "ARCH KIND"
+// or "ARCH KIND signed", with ARCH arm64, arm64e, x86_64 or x86_64h and KIND
+// exe or dylib.
 
 #ifndef MACHOFIXTURE_H
 #define MACHOFIXTURE_H
