@@ -64,15 +64,19 @@ FileReader::int_type FileReader::underflow() {
 }
 
 std::string FileReader::readAt(std::uint64_t offset, std::size_t size) {
-  std::string bytes(size, '\0');
+  // `size` is a limit, often far above what the file holds: the string
+  // grows with what comes, not to the limit up front.
+  std::string bytes;
   std::size_t got = 0;
   while (got < size) {
-    const std::ptrdiff_t count =
-        readOnce(&bytes[got], size - got, offset + got);
+    const std::size_t want =
+        std::min(size - got, std::max<std::size_t>(got, 64 * 1024));
+    bytes.resize(got + want);
+    const std::ptrdiff_t count = readOnce(&bytes[got], want, offset + got);
+    got += static_cast<std::size_t>(count);
     if (count == 0) {
       break;
     }
-    got += static_cast<std::size_t>(count);
   }
   bytes.resize(got);
   return bytes;
