@@ -1,5 +1,6 @@
 #include "PackageFile.h"
 
+#include <cstring>
 #include <istream>
 
 #include "ErrorHandling.h"
@@ -28,10 +29,15 @@ PackageFile PackageFile::loadFromAppDir(const std::string& appDirPath) {
 
   // A first line that cannot be read whole names no package, as an empty
   // file does (a directory is such a file): a name cut short would point the
-  // launcher at another package's configuration.
+  // launcher at another package's configuration. Nothing else shows that the
+  // per-user configuration then goes unused, so the trace says why.
   std::string line;
   std::string packageName;
-  if (std::getline(input, line) && file.readError() == 0) {
+  const bool lineRead = static_cast<bool>(std::getline(input, line));
+  if (file.readError() != 0) {
+    LOG_TRACE("No package: error reading \""
+              << path << "\" file: " << std::strerror(file.readError()));
+  } else if (lineRead) {
     LOG_TRACE("Package name is [" << line << "]");
     packageName = tstrings::any(line).str();
   }
