@@ -106,13 +106,19 @@ if(NOT QUERN_ZIG_RUNTIME)
   file(WRITE "${probe_dir}/probe.cpp"
     "#include <string>\nint main(int argc, char**) {\n"
     "  return static_cast<int>(std::to_string(argc).size());\n}\n")
+  # zig builds the runtime as optimised as the program (-O2 here, as for
+  # the release build) and, on first use, prints the link lines of its own
+  # builds as well: the program's own is the one of "zig ld", and its order
+  # of archives is kept, since it decides which definition the linker takes.
   execute_process(
     COMMAND "${CMAKE_COMMAND}" -E env ZIG_VERBOSE_LINK=1
-      "${QUERN_ZIG_BIN}/zig-c++" --target=${QUERN_ZIG_TARGET} probe.cpp
+      "${QUERN_ZIG_BIN}/zig-c++" --target=${QUERN_ZIG_TARGET} -O2 probe.cpp
       -o probe
     WORKING_DIRECTORY "${probe_dir}"
     RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  string(REGEX MATCHALL "[^ \n]+[.]a" archives "${out}")
+  string(REGEX MATCH "(^|\n)zig ld [^\n]*" link "${out}")
+  string(REGEX MATCHALL "[^ \n]+[.]a" archives "${link}")
+  list(REMOVE_DUPLICATES archives)
   if(NOT status EQUAL 0 OR NOT archives)
     message(FATAL_ERROR "zig did not link a C++ program for "
       "${QUERN_ZIG_TARGET} with its runtime archives:\n${out}")
