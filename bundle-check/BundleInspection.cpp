@@ -13,6 +13,7 @@
 #include "Dll.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "HostLoader.h"
 #include "LauncherLookup.h"
 #include "LauncherVersion.h"
 #include "LibraryFile.h"
@@ -223,8 +224,12 @@ void firstPass(const Options& options, const std::string& givenPath,
 
   const bool readable =
       launcher.kind == LibraryHeader::Elf || launcher.isMachO();
-  const bool loadHere = loadsOnThisHost(readable ? launcher : hostLauncher());
-  if (options.loadRuntime && !loadHere) {
+  const std::string noLoader = whyNoLoader();
+  const bool loadHere =
+      noLoader.empty() && loadsOnThisHost(readable ? launcher : hostLauncher());
+  if (options.loadRuntime && !noLoader.empty()) {
+    report.notLoaded = noLoader;
+  } else if (options.loadRuntime && !loadHere) {
     report.notLoaded = "the launcher is " + launcher.description +
                        ", and this host loads only its own kind of library";
   }

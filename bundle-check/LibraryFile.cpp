@@ -173,6 +173,7 @@ std::string sliceText(const MachOSlice& slice) {
 void readUniversal(const ReadAt& readAt, uint64_t fileSize, bool wide,
                    uint64_t count, LibraryHeader& header) {
   header.kind = LibraryHeader::Universal;
+  header.universal64 = wide;
   const uint64_t entrySize = wide ? 32 : 20;
   const std::string kind =
       wide ? "universal Mach-O file (64-bit header)" : "universal Mach-O file";

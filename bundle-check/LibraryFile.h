@@ -38,6 +38,9 @@ struct MachOSlice {
 struct LibraryHeader {
   enum Kind { Unreadable, NotRegular, Unknown, Elf, MachO, Universal };
   Kind kind = Unknown;
+  // Universal: the header with 64-bit offsets (0xcafebabf), which the loader
+  // reads but the kernel starts no program from.
+  bool universal64 = false;
   // ELF: a shared library the loader opens (not a program).
   bool sharedLibrary = false;
   uint32_t machine = 0;  // ELF e_machine

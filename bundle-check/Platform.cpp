@@ -111,6 +111,12 @@ std::vector<ArchOutcome> weighMachO(const LibraryHeader& launcher,
     return {ArchOutcome{"", "any Mac", Code::LauncherMalformed,
                         "launcher is malformed: " + launcher.problem}};
   }
+  if (launcher.universal64) {
+    return {ArchOutcome{"", "any Mac", Code::LauncherMalformed,
+                        "launcher has the 64-bit universal header "
+                        "(0xcafebabf), and the kernel starts only universal "
+                        "files with the 0xcafebabe header"}};
+  }
   bool arm = false;
   bool executable = false;
   for (const MachOSlice& slice : launcher.slices) {

@@ -7,9 +7,13 @@
 # exported as on Linux (below).
 
 # The error alert's library: CoreFoundation, opened by its path when a start
-# fails, never linked.
+# fails, never linked. The launcher links no framework at all, so that a
+# start that succeeds loads none.
 target_sources(applauncher_core PRIVATE
   ${PROJECT_SOURCE_DIR}/macosx/native/common/MacErrorAlertFramework.cpp)
+# The system log: the unified log, through os_log.
+target_sources(applauncher_core PRIVATE
+  ${PROJECT_SOURCE_DIR}/macosx/native/common/MacSystemLog.cpp)
 
 # A compiler given a target triple (the zig cross build) takes the minimum
 # macOS version from the triple and not from -mmacosx-version-min, so the
@@ -23,17 +27,9 @@ foreach(lang C CXX)
   endif()
 endforeach()
 
-# The executable links Cocoa although it calls nothing in it. A cross build
-# without the Apple SDK has no frameworks; its toolchain file turns this off.
-if(QUERN_LINK_COCOA)
-  target_link_libraries(applauncher PRIVATE "-framework Cocoa")
-else()
-  message(STATUS "Apple build without the Cocoa framework")
-endif()
-
 # Exports: what the Linux host exports by its list, and nothing else, where
-# the linker takes a list (Apple's does, -exported_symbols_list; zig 0.11's
-# does not and exports every global symbol, hidden ones included). The list
+# the linker takes a list (Apple's and ld64.lld, which the zig cross build
+# links with, do: -exported_symbols_list). The list
 # is written in Mach-O names: "_" before C names, and the C++ names of the
 # list (namespaces only) mangled, "SysInfo::argc" as "__ZN7SysInfo4argcE".
 # __mh_execute_header marks the executable's own image for the loader.

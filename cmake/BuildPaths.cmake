@@ -21,15 +21,19 @@ endforeach()
 # A Mach-O file keeps no debug information of its own: the linker records
 # where the object files were (debug map entries), which a debugger reads
 # them from. Apple's linker writes those paths relative to the checkout
-# (-oso_prefix); a linker that cannot leaves them out (-S), as zig's, whose
-# entries would also name its own cache of the C++ library.
+# (-oso_prefix); a linker that cannot leaves them out (-S). So does the zig
+# cross build (QUERN_NO_DEBUG_MAP, set by its toolchain file): it links the
+# C++ library that zig built into its cache, whose entries would name that
+# cache by its absolute path.
 if(APPLE)
-  include(CheckCXXSourceCompiles)
-  set(CMAKE_REQUIRED_LINK_OPTIONS "-Wl,-oso_prefix,${PROJECT_SOURCE_DIR}/")
-  check_cxx_source_compiles("int main() { return 0; }"
-    QUERN_LINKER_OSO_PREFIX)
-  unset(CMAKE_REQUIRED_LINK_OPTIONS)
-  if(QUERN_LINKER_OSO_PREFIX)
+  if(NOT QUERN_NO_DEBUG_MAP)
+    include(CheckCXXSourceCompiles)
+    set(CMAKE_REQUIRED_LINK_OPTIONS "-Wl,-oso_prefix,${PROJECT_SOURCE_DIR}/")
+    check_cxx_source_compiles("int main() { return 0; }"
+      QUERN_LINKER_OSO_PREFIX)
+    unset(CMAKE_REQUIRED_LINK_OPTIONS)
+  endif()
+  if(QUERN_LINKER_OSO_PREFIX AND NOT QUERN_NO_DEBUG_MAP)
     add_link_options("-Wl,-oso_prefix,${PROJECT_SOURCE_DIR}/")
   else()
     add_link_options(-Wl,-S)

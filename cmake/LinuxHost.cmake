@@ -6,6 +6,9 @@ target_sources(applauncher_core PRIVATE
 # The error alert's library, found by the normal search.
 target_sources(applauncher_core PRIVATE
   ${PROJECT_SOURCE_DIR}/linux/native/common/LinuxErrorAlertFramework.cpp)
+# The system log: the host's syslog.
+target_sources(applauncher_core PRIVATE
+  ${PROJECT_SOURCE_DIR}/unix/native/common/UnixSystemLog.cpp)
 target_include_directories(applauncher_core PUBLIC
   ${PROJECT_SOURCE_DIR}/linux/native/include)
 

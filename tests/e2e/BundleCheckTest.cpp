@@ -609,6 +609,12 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
           "runtime-malformed:slice 2 (arm64) overlaps slice 1", "x86_64:false"),
       row("unsigned launcher", machO("arm64 exe"), machO("arm64 dylib signed"),
           1, "launcher-unsigned:not signed", "arm64:true"),
+      row("launcher with the 64-bit universal header",
+          universal({"x86_64 exe", "arm64 exe signed"}, true),
+          universal({"x86_64 dylib", "arm64 dylib signed"}), 1,
+          "launcher-malformed:the kernel starts only universal files with "
+          "the 0xcafebabe header",
+          "x86_64:false arm64:true"),
   };
   const Bundle b("App", mainClassCfg);
   const RunResult elf = b.launch();
@@ -643,11 +649,14 @@ TEST(BundleCheck, MachOBundlesArchitectureByArchitecture) {
                        a["name"].get<std::string>() + ":" + a["signed"].dump();
     }
     EXPECT_EQ(row.architectures, architectures);
-    EXPECT_EQ(report["launcher"]["architectures"].size(),
+    // A launcher that no Mac starts at all has one outcome, for the file.
+    EXPECT_EQ(row.finding.rfind("launcher-malformed", 0) == 0
+                  ? 1u
+                  : report["launcher"]["architectures"].size(),
               report["runtime"]["loads"].size());
     if (row.status == 1) {
       const std::string line =
-          row.what == "unsigned launcher"
+          row.finding.rfind("launcher-", 0) == 0
               ? "No Mac starts the launcher at \"" + b.launcher() + "\""
               : "dlopen(" + b.runtimeLib() + ") failed. Error: ";
       EXPECT_EQ(line, report["error"]);

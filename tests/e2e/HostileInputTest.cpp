@@ -10,8 +10,11 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -374,6 +377,61 @@ TEST(HostileInput, BrokenPackageFilesNeverRedirectTheConfiguration) {
   runCases(cases, [](const Bundle& b) {
     return b.launch({}, {"HOME=" + b.path("home")});
   });
+}
+
+// An unreadable .package is no package. Without diagnostics nothing shows;
+// with them one trace line says why, and every other line is that of an
+// empty .package.
+TEST(HostileInput, UnreadablePackageFileIsTracedAsNoPackage) {
+  const struct {
+    const char* what;
+    std::function<void(const std::string& path)> make;
+    int error;
+  } cases[] = {
+      {"a directory", [](const std::string& p) { fs::create_directory(p); },
+       EISDIR},
+      // The memory file of the reading process fails its first read.
+      {"a file whose first read fails",
+       [](const std::string& p) { fs::create_symlink("/proc/self/mem", p); },
+       EIO},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bundle b("App", mainClassCfg);
+    b.writePackage("");
+    const RunResult reference = b.launch({}, {"QUERN_DEBUG=true"});
+    const std::string path = b.appDir() + "/.package";
+    e2e::removePath(path);
+    c.make(path);
+    expectOutcome(launchOf(mainClassArgv(b)), b.launch());
+    const RunResult debug = b.launch({}, {"QUERN_DEBUG=true"});
+    EXPECT_EQ(0, debug.exitCode) << debug;
+    const std::string traced = "No package: error reading \"" + path +
+                               "\" file: " + std::strerror(c.error);
+    // Addresses differ from run to run.
+    const auto withoutAddresses = [](const std::vector<std::string>& lines) {
+      std::vector<std::string> out;
+      for (const std::string& line : lines) {
+        out.push_back(
+            std::regex_replace(line, std::regex("0x[0-9a-f]+"), "0x"));
+      }
+      return out;
+    };
+    std::vector<std::string> others;
+    size_t found = 0;
+    for (const std::string& line : debug.errLines()) {
+      if (line.find("] PackageFile.cpp:") != std::string::npos &&
+          line.size() > traced.size() &&
+          line.compare(line.size() - traced.size(), std::string::npos,
+                       traced) == 0) {
+        ++found;
+      } else {
+        others.push_back(line);
+      }
+    }
+    EXPECT_EQ(1u, found) << debug;
+    EXPECT_EQ(withoutAddresses(reference.errLines()), withoutAddresses(others));
+  }
 }
 
 TEST(HostileInput, BrokenRuntimeLibraryFailsWithTheLoadersMessage) {

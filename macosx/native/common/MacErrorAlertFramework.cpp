@@ -1,8 +1,8 @@
-// On macOS the notification functions are CoreFoundation's. The Apple build
-// links Cocoa, which brings the framework into the process, so opening it
-// at the moment of a failure costs little. Since macOS 11 the framework is
-// in the system's shared cache rather than a file at this path; the loader
-// finds it there by the path all the same.
+// On macOS the notification functions are CoreFoundation's. The launcher
+// links no framework: it opens this one only when a start fails and the
+// bundle wants the alert, so a start that succeeds loads none. Since macOS
+// 11 the framework is in the system's shared cache rather than a file at
+// this path; the loader finds it there by the path all the same.
 
 #include "ErrorAlert.h"
 

@@ -1,5 +1,6 @@
 #include "PackageFile.h"
 
+#include <cstring>
 #include <istream>
 
 #include "ErrorHandling.h"
@@ -23,10 +24,15 @@ PackageFile PackageFile::loadFromAppDir(const std::string& appDirPath) {
   if (!file.open(path)) {
     QUERN_THROW("Error opening \"" << path << "\" file: " << lastCRTError());
   }
+  // Nothing else shows that the per-user configuration then goes unused, so
+  // the trace says why there is no package.
   std::string packageName;
   if (const std::optional<std::string> line = firstLine(file)) {
     LOG_TRACE("Package name is [" << *line << "]");
     packageName = tstrings::any(*line).str();
+  } else if (file.readError() != 0) {
+    LOG_TRACE("No package: error reading \""
+              << path << "\" file: " << std::strerror(file.readError()));
   }
   return PackageFile(packageName);
 }

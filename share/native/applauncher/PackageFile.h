@@ -12,8 +12,9 @@
 
 class PackageFile {
  public:
-  // A missing or empty file gives an empty name; a file that exists but
-  // cannot be opened throws.
+  // A missing or empty file, or one whose first line cannot be read (a
+  // directory), gives an empty name; a file that exists but cannot be
+  // opened throws.
   static PackageFile loadFromAppDir(const std::string& appDirPath);
 
   // The first line that `file` reads, when it reads that line whole; no
