@@ -1326,6 +1326,18 @@ class OldStyleReader {
   }
 };
 
+// Reads the root value with `reader`, which sets its `error` when it fails.
+template <typename Reader>
+void readWith(Reader& reader, PropertyList& list) {
+  PlistValue root;
+  if (reader.read(root)) {
+    list.root = std::move(root);
+    list.format = list.form;
+  } else {
+    list.error = reader.error;
+  }
+}
+
 }  // namespace
 
 const PlistValue* PlistValue::find(const std::string& key) const {
@@ -1355,13 +1367,7 @@ PropertyList parsePropertyList(std::string_view bytes) {
       return list;
     }
     BinaryReader reader(bytes);
-    PlistValue root;
-    if (reader.read(root)) {
-      list.root = std::move(root);
-      list.format = list.form;
-    } else {
-      list.error = reader.error;
-    }
+    readWith(reader, list);
     return list;
   }
   std::string converted;
@@ -1396,13 +1402,7 @@ PropertyList parsePropertyList(std::string_view bytes) {
       std::isalpha(static_cast<unsigned char>(bytes[first]))) {
     list.form = "old-style";
     OldStyleReader reader(bytes);
-    PlistValue root;
-    if (reader.read(root)) {
-      list.root = std::move(root);
-      list.format = list.form;
-    } else {
-      list.error = reader.error;
-    }
+    readWith(reader, list);
     return list;
   }
   list.error = "not a property list";

@@ -25,15 +25,7 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUERN_ZIG_BIN
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${QUERN_LINUX_ARCHITECTURE})
 set(QUERN_ZIG_TARGET ${QUERN_LINUX_ARCHITECTURE}-linux-musl)
-set(CMAKE_C_COMPILER "${QUERN_ZIG_BIN}/zig-cc")
-set(CMAKE_CXX_COMPILER "${QUERN_ZIG_BIN}/zig-c++")
-set(CMAKE_C_COMPILER_TARGET ${QUERN_ZIG_TARGET})
-set(CMAKE_CXX_COMPILER_TARGET ${QUERN_ZIG_TARGET})
-set(CMAKE_AR "${QUERN_ZIG_BIN}/zig-ar")
-set(CMAKE_RANLIB "${QUERN_ZIG_BIN}/zig-ranlib")
-# zig caches a compilation only without a compiler-written dependency file
-# (see zig-macos.cmake).
-set(CMAKE_DEPENDS_USE_COMPILER FALSE)
+include(${CMAKE_CURRENT_LIST_DIR}/zig-compilers.cmake)
 
 # The check alone is linked statically. No symbol table or debug
 # information stays in the files (-s): zig's C and C++ libraries would
