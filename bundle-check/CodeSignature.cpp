@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ByteFields.h"
 #include "Sha256.h"
 
 namespace bundlecheck {
@@ -10,14 +11,7 @@ namespace {
 
 // Every structure of a signature is big-endian.
 uint64_t be(std::string_view p, uint64_t at, int bytes) {
-  if (at > p.size() || p.size() - at < static_cast<uint64_t>(bytes)) {
-    return 0;
-  }
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) {
-    value = (value << 8) | static_cast<unsigned char>(p[at + i]);
-  }
-  return value;
+  return fieldAt(p, at, bytes, true);
 }
 
 const uint32_t superBlobMagic = 0xfade0cc0;

@@ -5,24 +5,15 @@
 #include <algorithm>
 #include <string>
 
+#include "ByteFields.h"
 #include "FileReader.h"
 
 namespace bundlecheck {
 
 namespace {
 
-// The unsigned field of `bytes` bytes at `at`, in either byte order; 0 past
-// the end of `p`.
 uint64_t field(const std::string& p, uint64_t at, int bytes, bool bigEndian) {
-  if (at > p.size() || p.size() - at < static_cast<uint64_t>(bytes)) {
-    return 0;
-  }
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) {
-    value = (value << 8) |
-            static_cast<unsigned char>(p[at + (bigEndian ? i : bytes - 1 - i)]);
-  }
-  return value;
+  return fieldAt(p, at, bytes, bigEndian);
 }
 
 const uint32_t cpuArm64 = 0x0100000c;
@@ -272,6 +263,16 @@ std::string elfMachineName(uint32_t machine) {
   }
 }
 
+bool isMachOStart(const std::string& start) {
+  const uint64_t magic = field(start, 0, 4, true);
+  const uint64_t count = field(start, 4, 4, true);
+  // A compiled class file of a virtual machine shares the 32-bit universal
+  // magic; its version, where the slice count would be, is 45 or more.
+  return start.size() >= 8 &&
+         (magic == 0xcffaedfe || magic == 0xcefaedfe || magic == 0xcafebabf ||
+          (magic == 0xcafebabe && count < 45));
+}
+
 LibraryHeader parseLibraryHeader(uint64_t fileSize, const ReadAt& read) {
   LibraryHeader header;
   const std::string h = read(0, 4096);
@@ -292,10 +293,7 @@ LibraryHeader parseLibraryHeader(uint64_t fileSize, const ReadAt& read) {
                                                            : "Mach-O 32-bit ") +
                            sliceText(slice);
     }
-  } else if (h.size() >= 8 &&
-             (magic == 0xcafebabf || (magic == 0xcafebabe && count < 45))) {
-    // A compiled class file of a virtual machine shares the 32-bit magic;
-    // its version, where the slice count would be, is 45 or more.
+  } else if (isMachOStart(h)) {
     readUniversal(read, fileSize, magic == 0xcafebabf, count, header);
   } else {
     header.description = "neither an ELF nor a Mach-O file";

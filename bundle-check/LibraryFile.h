@@ -59,6 +59,10 @@ struct LibraryHeader {
 // Up to `size` bytes of the file at `offset`; fewer at its end.
 using ReadAt = std::function<std::string(uint64_t offset, size_t size)>;
 
+// Whether the first bytes of a file (8 are enough) begin a Mach-O file,
+// thin or universal.
+bool isMachOStart(const std::string& start);
+
 // Reads the headers of a file of `fileSize` bytes. Never throws but for
 // memory; hostile counts and sizes give a `problem`, never a long loop.
 LibraryHeader parseLibraryHeader(uint64_t fileSize, const ReadAt& read);

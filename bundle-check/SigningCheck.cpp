@@ -141,24 +141,6 @@ const SliceSigning* signingOf(const SignedFile& file, const MachOSlice* slice) {
   return nullptr;
 }
 
-bool isMachOMagic(const std::string& head) {
-  if (head.size() < 8) {
-    return false;
-  }
-  const auto be = [&](int at) {
-    uint32_t value = 0;
-    for (int i = 0; i != 4; ++i) {
-      value = value << 8 | static_cast<unsigned char>(head[at + i]);
-    }
-    return value;
-  };
-  const uint32_t magic = be(0);
-  // A compiled class file of a virtual machine shares the universal magic;
-  // its version, where the slice count would be, is 45 or more.
-  return magic == 0xcffaedfe || magic == 0xcefaedfe || magic == 0xcafebabf ||
-         (magic == 0xcafebabe && be(4) < 45);
-}
-
 // What files2 of CodeResources says of one path.
 struct SealedEntry {
   std::string hash2;  // of a file
@@ -330,7 +312,7 @@ class ContentsCheck {
 
   void checkCode(const std::string& path) {
     const FileAt read(path);
-    if (!isMachOMagic(read(0, 8))) {
+    if (!isMachOStart(read(0, 8))) {
       return;
     }
     const LibraryHeader header = readLibraryHeader(path);
